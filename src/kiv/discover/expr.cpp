@@ -1,0 +1,222 @@
+// Expression evaluation: a value stack per point, and a stack of row batches for column-wise passes.
+#include "kiv/discover/expr.hpp"
+
+#include <algorithm>
+#include <bit>
+
+#include "kiv/failure.hpp"
+
+namespace kiv::discover {
+
+bool operator==(const Token& a, const Token& b) noexcept {
+    if (a.kind != b.kind) return false;
+    auto same_bits = [](double x, double y) { return std::bit_cast<std::uint64_t>(x) == std::bit_cast<std::uint64_t>(y); };
+    switch (a.kind) {
+        case TokenKind::Const: return same_bits(a.value, b.value);
+        case TokenKind::Param: return a.index == b.index && same_bits(a.value, b.value);
+        case TokenKind::Var: return a.index == b.index;
+        case TokenKind::Op: return a.op == b.op;
+    }
+    return false;
+}
+
+namespace {
+
+// Lane loop for one operator: the guard and the result check are folded into one flag so the loop has no
+// early exit; a failed lane rejects the whole pass.
+template <class F>
+bool unary_lanes(const double* a, double* out, std::size_t n, F f) noexcept {
+    bool bad = false;
+    for (std::size_t i = 0; i < n; ++i) {
+        double r;
+        bad |= !f(a[i], r);
+        out[i] = r;
+    }
+    return !bad;
+}
+
+template <class F>
+bool binary_lanes(const double* a, const double* b, double* out, std::size_t n, F f) noexcept {
+    bool bad = false;
+    for (std::size_t i = 0; i < n; ++i) {
+        double r;
+        bad |= !f(a[i], b[i], r);
+        out[i] = r;
+    }
+    return !bad;
+}
+
+}  // namespace
+
+bool apply_lanes(OpKind op, const double* a, const double* b, double* out, std::size_t n) noexcept {
+    switch (op) {
+        case OpKind::Neg:
+            return unary_lanes(a, out, n, [](double x, double& r) { r = -x; return std::isfinite(r); });
+        case OpKind::Recip:
+            return unary_lanes(a, out, n, [](double x, double& r) {
+                r = 1.0 / x;
+                return !(std::fabs(x) < kLogFloor) && std::isfinite(r);
+            });
+        case OpKind::Exp:
+            return unary_lanes(a, out, n, [](double x, double& r) { r = std::exp(x); return std::isfinite(r); });
+        case OpKind::Ln:
+            return unary_lanes(a, out, n, [](double x, double& r) {
+                if (x <= 0.0) { r = 0.0; return false; }
+                r = std::log(x);
+                return std::isfinite(r);
+            });
+        case OpKind::Sqrt:
+            return unary_lanes(a, out, n, [](double x, double& r) {
+                if (x < 0.0) { r = 0.0; return false; }
+                r = std::sqrt(x);
+                return std::isfinite(r);
+            });
+        case OpKind::Sin:
+            return unary_lanes(a, out, n, [](double x, double& r) { r = std::sin(x); return std::isfinite(r); });
+        case OpKind::Cos:
+            return unary_lanes(a, out, n, [](double x, double& r) { r = std::cos(x); return std::isfinite(r); });
+        case OpKind::Abs:
+            return unary_lanes(a, out, n, [](double x, double& r) { r = std::fabs(x); return std::isfinite(r); });
+        case OpKind::Kiv:
+            return binary_lanes(a, b, out, n, [](double x, double y, double& r) {
+                r = search_kiv(x, y);
+                return std::isfinite(r);
+            });
+        case OpKind::Add:
+            return binary_lanes(a, b, out, n, [](double x, double y, double& r) { r = x + y; return std::isfinite(r); });
+        case OpKind::Sub:
+            return binary_lanes(a, b, out, n, [](double x, double y, double& r) { r = x - y; return std::isfinite(r); });
+        case OpKind::Mul:
+            return binary_lanes(a, b, out, n, [](double x, double y, double& r) { r = x * y; return std::isfinite(r); });
+        case OpKind::Div:
+            return binary_lanes(a, b, out, n, [](double x, double y, double& r) {
+                r = x / y;
+                return !(std::fabs(y) < kLogFloor) && std::isfinite(r);
+            });
+    }
+    return false;
+}
+
+std::optional<double> eval_point(const Expr& expr, std::span<const double> point, std::span<const double> params) {
+    if (expr.empty()) return std::nullopt;
+    std::vector<double> stack;
+    stack.reserve(expr.size());
+    for (const Token& t : expr) {
+        switch (t.kind) {
+            case TokenKind::Const: stack.push_back(t.value); break;
+            case TokenKind::Param: stack.push_back(t.index < params.size() ? params[t.index] : t.value); break;
+            case TokenKind::Var:
+                if (t.index >= point.size()) return std::nullopt;
+                stack.push_back(point[t.index]);
+                break;
+            case TokenKind::Op: {
+                unsigned k = arity(t.op);
+                if (stack.size() < k) return std::nullopt;
+                double r;
+                if (k == 1) {
+                    if (!apply_op(t.op, stack.back(), 0.0, r)) return std::nullopt;
+                    stack.back() = r;
+                } else {
+                    double b = stack.back();
+                    stack.pop_back();
+                    if (!apply_op(t.op, stack.back(), b, r)) return std::nullopt;
+                    stack.back() = r;
+                }
+                break;
+            }
+            default: return std::nullopt;
+        }
+    }
+    if (stack.size() != 1) return std::nullopt;
+    return stack.front();
+}
+
+std::vector<double> gather_row(const Columns& columns, std::size_t r) {
+    std::vector<double> row;
+    row.reserve(columns.size());
+    for (const auto& column : columns) row.push_back(kiv::at(column, r));
+    return row;
+}
+
+RowExtent row_extent(const Columns& columns) {
+    const auto& first = kiv::at(columns, 0);
+    RowExtent e;
+    e.rows = first.size();
+    e.complete = e.rows;
+    for (const auto& column : columns) e.complete = std::min(e.complete, column.size());
+    return e;
+}
+
+void throw_incomplete_row(const RowExtent& extent) {
+    // Row `complete` is the first row some column lacks; the first such column has exactly that length.
+    index_out_of_bounds(extent.complete, extent.complete);
+}
+
+std::optional<std::size_t> stack_depth(const Expr& expr, std::size_t n_vars) noexcept {
+    std::size_t size = 0, depth = 0;
+    for (const Token& t : expr) {
+        switch (t.kind) {
+            case TokenKind::Const:
+            case TokenKind::Param: ++size; break;
+            case TokenKind::Var:
+                if (t.index >= n_vars) return std::nullopt;
+                ++size;
+                break;
+            case TokenKind::Op:
+                if (size < arity(t.op) || static_cast<std::uint8_t>(t.op) > 12) return std::nullopt;
+                size -= arity(t.op) - 1;
+                break;
+            default: return std::nullopt;
+        }
+        depth = std::max(depth, size);
+    }
+    if (size != 1) return std::nullopt;
+    return depth;
+}
+
+bool eval_rows(const Expr& expr, std::size_t depth, const Columns& columns, std::span<const double> params,
+               std::size_t begin, std::size_t end, double* out, std::vector<double>& stack) {
+    const std::size_t n = end - begin;
+    if (stack.size() < depth * kRowBatch) stack.resize(depth * kRowBatch);
+    std::size_t sp = 0;  // number of slots in use
+    auto slot = [&](std::size_t s) { return stack.data() + s * kRowBatch; };
+    for (const Token& t : expr) {
+        switch (t.kind) {
+            case TokenKind::Const: std::fill_n(slot(sp++), n, t.value); break;
+            case TokenKind::Param:
+                std::fill_n(slot(sp++), n, t.index < params.size() ? params[t.index] : t.value);
+                break;
+            case TokenKind::Var: std::copy_n(columns[t.index].data() + begin, n, slot(sp++)); break;
+            case TokenKind::Op:
+                if (arity(t.op) == 1) {
+                    if (!apply_lanes(t.op, slot(sp - 1), nullptr, slot(sp - 1), n)) return false;
+                } else {
+                    if (!apply_lanes(t.op, slot(sp - 2), slot(sp - 1), slot(sp - 2), n)) return false;
+                    --sp;
+                }
+                break;
+        }
+    }
+    std::copy_n(slot(0), n, out);
+    return true;
+}
+
+std::optional<std::vector<double>> eval_dataset(const Expr& expr, const Columns& columns,
+                                                std::span<const double> params) {
+    const RowExtent extent = row_extent(columns);
+    std::vector<double> out;
+    if (extent.complete > 0) {
+        auto depth = stack_depth(expr, columns.size());
+        if (!depth) return std::nullopt;
+        out.resize(extent.complete);
+        std::vector<double> stack;
+        for (std::size_t r = 0; r < extent.complete; r += kRowBatch) {
+            std::size_t e = std::min(extent.complete, r + kRowBatch);
+            if (!eval_rows(expr, *depth, columns, params, r, e, out.data() + r, stack)) return std::nullopt;
+        }
+    }
+    if (extent.complete < extent.rows) throw_incomplete_row(extent);
+    return out;
+}
+
+}  // namespace kiv::discover

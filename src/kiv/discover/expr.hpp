@@ -1,0 +1,127 @@
+// Candidate formulas as postfix token sequences, and their evaluation at a point and over column data.
+#pragma once
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "kiv/primitives.hpp"
+
+namespace kiv::discover {
+
+// Operator codes: 0 to 7 are unary, 8 to 12 binary.
+enum class OpKind : std::uint8_t { Neg, Recip, Exp, Ln, Sqrt, Sin, Cos, Abs, Kiv, Add, Sub, Mul, Div };
+
+inline constexpr unsigned arity(OpKind op) noexcept { return static_cast<std::uint8_t>(op) < 8 ? 1u : 2u; }
+
+enum class TokenKind : std::uint8_t { Const, Param, Var, Op };
+
+// One postfix token. Const uses value; Param uses index and value (its stored value); Var uses index;
+// Op uses op.
+struct Token {
+    TokenKind kind = TokenKind::Const;
+    OpKind op = OpKind::Neg;
+    std::size_t index = 0;
+    double value = 0.0;
+
+    static Token constant(double v) noexcept { return Token{TokenKind::Const, OpKind::Neg, 0, v}; }
+    static Token param(std::size_t i, double v) noexcept { return Token{TokenKind::Param, OpKind::Neg, i, v}; }
+    static Token var(std::size_t i) noexcept { return Token{TokenKind::Var, OpKind::Neg, i, 0.0}; }
+    static Token oper(OpKind o) noexcept { return Token{TokenKind::Op, o, 0, 0.0}; }
+};
+
+// Tokens are equal when they have the same kind and the fields of that kind agree; values are compared by
+// their bit patterns, so 0.0 and -0.0 differ and a NaN equals the same NaN.
+bool operator==(const Token& a, const Token& b) noexcept;
+
+// A candidate formula in postfix order; its complexity is its token count.
+using Expr = std::vector<Token>;
+
+// Column-major data: one float vector per variable; the row count is the first column's length.
+using Columns = std::vector<std::vector<double>>;
+
+// One operator on scalars: the guard, the operation and the finiteness check of its result. Returns false
+// when the guard trips or the result is infinite or NaN. Every comparison is ordered, so a NaN operand
+// passes the guards and is caught by the result check.
+inline bool apply_op(OpKind op, double a, double b, double& out) noexcept {
+    double r;
+    switch (op) {
+        case OpKind::Neg: r = -a; break;
+        case OpKind::Recip:
+            if (std::fabs(a) < kLogFloor) return false;
+            r = 1.0 / a;
+            break;
+        case OpKind::Exp: r = std::exp(a); break;
+        case OpKind::Ln:
+            if (a <= 0.0) return false;
+            r = std::log(a);
+            break;
+        case OpKind::Sqrt:
+            if (a < 0.0) return false;
+            r = std::sqrt(a);
+            break;
+        case OpKind::Sin: r = std::sin(a); break;
+        case OpKind::Cos: r = std::cos(a); break;
+        case OpKind::Abs: r = std::fabs(a); break;
+        case OpKind::Kiv: r = search_kiv(a, b); break;
+        case OpKind::Add: r = a + b; break;
+        case OpKind::Sub: r = a - b; break;
+        case OpKind::Mul: r = a * b; break;
+        case OpKind::Div:
+            if (std::fabs(b) < kLogFloor) return false;
+            r = a / b;
+            break;
+        default: return false;
+    }
+    if (!std::isfinite(r)) return false;
+    out = r;
+    return true;
+}
+
+// The same operator over n lanes: out[i] = op(a[i], b[i]) (b is ignored for unary operators and may be
+// null). Each lane gives exactly the scalar result; false when any lane fails. out may alias a or b.
+bool apply_lanes(OpKind op, const double* a, const double* b, double* out, std::size_t n) noexcept;
+
+// Value of expr at one point (one value per variable); no value when evaluation fails.
+std::optional<double> eval_point(const Expr& expr, std::span<const double> point, std::span<const double> params);
+
+// Row r across all columns: [column 0 element r, column 1 element r, ...]. A column without element r
+// raises the index-out-of-bounds internal failure.
+std::vector<double> gather_row(const Columns& columns, std::size_t r);
+
+// Values of expr on every row, in row order, or no value when any row fails. Raises the
+// index-out-of-bounds internal failure when there are no columns, or when a row that the evaluation
+// reaches is missing from a later column (exactly as evaluating row by row with gather_row would).
+std::optional<std::vector<double>> eval_dataset(const Expr& expr, const Columns& columns,
+                                                std::span<const double> params);
+
+// Row extent of column data: rows is the first column's length, complete the number of leading rows that
+// every column holds. Raises the index-out-of-bounds failure when there are no columns.
+struct RowExtent {
+    std::size_t rows = 0;
+    std::size_t complete = 0;
+};
+RowExtent row_extent(const Columns& columns);
+
+// The failure that row-by-row evaluation meets at the first incomplete row, if it gets there.
+[[noreturn]] void throw_incomplete_row(const RowExtent& extent);
+
+// Stack depth that evaluating expr needs, or no value when the sequence cannot evaluate on any point with
+// n_vars values (a missing operand, a variable beyond the point, or a final stack not of one value).
+std::optional<std::size_t> stack_depth(const Expr& expr, std::size_t n_vars) noexcept;
+
+// Rows evaluated per column-wise pass.
+inline constexpr std::size_t kRowBatch = 256;
+
+// Column-wise evaluation of a well-formed expression (depth from stack_depth over columns.size()) on rows
+// [begin, end), end - begin <= kRowBatch, all of them present in every column. Writes end - begin values to
+// out and returns true, or returns false when any of those rows fails. stack is scratch space that grows as
+// needed.
+bool eval_rows(const Expr& expr, std::size_t depth, const Columns& columns, std::span<const double> params,
+               std::size_t begin, std::size_t end, double* out, std::vector<double>& stack);
+
+}  // namespace kiv::discover

@@ -1,0 +1,70 @@
+// Five-probe fingerprints of expressions and the set of fingerprints a search has already admitted.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "kiv/discover/expr.hpp"
+
+namespace kiv::discover {
+
+inline constexpr std::size_t kProbes = 5;
+
+// Scales of the probe points: Euler-Mascheroni, Glaisher-Kinkelin, golden ratio, ln 2, Apery.
+inline constexpr std::array<double, kProbes> kProbeScales = {0.5772156649015328, 1.2824271291006226,
+                                                             1.618033988749895, 0.6931471805599453,
+                                                             1.2020569031595942};
+
+// Words 2k and 2k + 1 hold the upper half (sign-extended) and the lower half of the bits of the
+// expression's value at probe k.
+using Fingerprint = std::array<std::int64_t, 2 * kProbes>;
+
+using ProbeValues = std::array<double, kProbes>;
+
+// Probe point k for n variables: variable i takes (i + 1) * scale k.
+std::vector<double> probe_point(std::size_t k, std::size_t n);
+
+// Values of expr at the five probe points, or no value when an evaluation fails or is not finite.
+std::optional<ProbeValues> probe_values(const Expr& expr, std::size_t n);
+
+Fingerprint fingerprint_of(const ProbeValues& values) noexcept;
+
+// The fingerprint of expr for n variables, or none when it cannot be probed.
+std::optional<Fingerprint> fingerprint(const Expr& expr, std::size_t n);
+
+// The set of fingerprints already taken in one search. Open addressing with linear probing over a
+// power-of-two table; the hash is seeded from the system's random source when the set is made. Only
+// membership is ever asked, so neither the seed nor the layout affects any result.
+class SeenSet {
+public:
+    SeenSet();
+
+    std::uint64_t hash(const Fingerprint& fp) const noexcept;
+
+    // Inserts fp; true when it was already present (the set is then unchanged). hash must be hash(fp).
+    bool insert(const Fingerprint& fp, std::uint64_t hash);
+    bool insert(const Fingerprint& fp) { return insert(fp, hash(fp)); }
+
+    // Membership without insertion; safe to call from several threads while nobody inserts.
+    bool contains(const Fingerprint& fp, std::uint64_t hash) const noexcept;
+
+    std::size_t size() const noexcept { return size_; }
+
+private:
+    // A fingerprint packed back into the five bit patterns it was made from (lossless).
+    using Packed = std::array<std::uint64_t, kProbes>;
+    static Packed pack(const Fingerprint& fp) noexcept;
+    std::uint64_t hash_packed(const Packed& p) const noexcept;
+    void grow();
+
+    std::uint64_t seed_;
+    std::vector<Packed> keys_;
+    std::vector<std::uint8_t> used_;
+    std::size_t mask_ = 0;
+    std::size_t size_ = 0;
+};
+
+}  // namespace kiv::discover

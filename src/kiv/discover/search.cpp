@@ -1,0 +1,359 @@
+// Beam search. Each level combines only what is new since the previous level: every expression built from
+// older members alone was offered at that level already and is either taken in the seen set or cannot be
+// probed, so offering it again would drop it without effect. Candidates are kept as (operator, member,
+// member) triples; their probe values and row values come from the members' stored values, which is
+// exactly what evaluating the concatenated tokens computes. Tokens and text are made only for what joins
+// the beam or is returned.
+#include "kiv/discover/search.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <memory>
+
+#include "kiv/discover/fingerprint.hpp"
+#include "kiv/discover/render.hpp"
+#include "kiv/failure.hpp"
+#include "kiv/pool.hpp"
+
+namespace kiv::discover {
+namespace {
+
+struct Member {
+    Expr tokens;
+    ProbeValues probe{};
+    const double* rows = nullptr;  // values on every row when kept, else null
+    std::size_t depth = 1;         // evaluation stack depth, for re-evaluating from tokens
+    bool evaluable = true;         // false only for a seed variable that the data lacks
+};
+
+// op(a, b), or op(a) for a unary op (b then equals a and is not read).
+struct Candidate {
+    std::uint32_t a;
+    std::uint32_t b;
+    OpKind op;
+};
+
+struct Scored {
+    double score;
+    std::size_t pos;  // position in the level's candidate list
+};
+
+// Ascending score; NaN after every number; equal scores keep candidate order (a stable sort's order).
+bool ranks_before(const Scored& x, const Scored& y) noexcept {
+    bool xn = std::isnan(x.score), yn = std::isnan(y.score);
+    if (xn != yn) return yn;
+    if (!xn) {
+        if (x.score < y.score) return true;
+        if (y.score < x.score) return false;
+    }
+    return x.pos < y.pos;
+}
+
+class Search {
+public:
+    Search(const Columns& x, std::span<const double> y, std::size_t n, const SearchConfig& config,
+           const SearchOptions& options)
+        : x_(x), y_(y), n_(n), config_(config), options_(options), cache_left_(options.row_cache_bytes) {
+        unary_ = {OpKind::Neg, OpKind::Recip, OpKind::Exp, OpKind::Ln, OpKind::Sqrt};
+        if (config.use_trig) {
+            unary_.push_back(OpKind::Sin);
+            unary_.push_back(OpKind::Cos);
+        }
+        binary_ = {OpKind::Add, OpKind::Sub, OpKind::Mul, OpKind::Div};
+        if (config.use_kiv) binary_.push_back(OpKind::Kiv);
+    }
+
+    std::optional<FitResult> run() {
+        if (seeds()) return result();
+        std::size_t new_begin = 0;
+        for (std::uint64_t level = 1; level < config_.max_complexity; ++level) {
+            const std::size_t m = beam_.size();
+            admitted_.clear();
+            pending_.clear();
+            for (std::size_t e = new_begin; e < m; ++e) {
+                for (OpKind u : unary_) offer({index(e), index(e), u});
+            }
+            for (std::size_t i = new_begin; i < m; ++i) {
+                const std::size_t ci = beam_[i].tokens.size();
+                for (std::size_t j = 0; j <= i; ++j) {
+                    if (!(ci + beam_[j].tokens.size() < config_.max_complexity)) continue;
+                    for (OpKind o : binary_) {
+                        offer({index(i), index(j), o});
+                        // The reversed self-pair is the same expression, dropped as already seen.
+                        if (j != i && (o == OpKind::Kiv || o == OpKind::Sub || o == OpKind::Div)) {
+                            offer({index(j), index(i), o});
+                        }
+                    }
+                }
+            }
+            flush();
+            if (admitted_.empty()) break;
+            if (fit_level()) return result();
+            new_begin = m;
+        }
+        return result();
+    }
+
+private:
+    static std::uint32_t index(std::size_t i) {
+        if (i > std::numeric_limits<std::uint32_t>::max()) throw InternalFailure("beam too large");
+        return static_cast<std::uint32_t>(i);
+    }
+
+    std::size_t complexity(const Candidate& c) const {
+        std::size_t k = beam_[c.a].tokens.size() + 1;
+        if (arity(c.op) == 2) k += beam_[c.b].tokens.size();
+        return k;
+    }
+
+    Expr tokens_of(const Candidate& c) const {
+        Expr e;
+        e.reserve(complexity(c));
+        e.insert(e.end(), beam_[c.a].tokens.begin(), beam_[c.a].tokens.end());
+        if (arity(c.op) == 2) e.insert(e.end(), beam_[c.b].tokens.begin(), beam_[c.b].tokens.end());
+        e.push_back(Token::oper(c.op));
+        return e;
+    }
+
+    bool probe_of(const Candidate& c, ProbeValues& out) const noexcept {
+        const ProbeValues& a = beam_[c.a].probe;
+        const ProbeValues& b = beam_[c.b].probe;
+        for (std::size_t k = 0; k < kProbes; ++k) {
+            if (!apply_op(c.op, a[k], b[k], out[k])) return false;
+        }
+        return true;
+    }
+
+    // Seeds: admitted, fitted on the data (which raises the data errors) and all made beam members.
+    // True when the search ends right here.
+    bool seeds() {
+        std::vector<Expr> seeds;
+        std::vector<ProbeValues> probes;
+        auto admit_seed = [&](Expr e) {
+            auto pv = probe_values(e, n_);
+            if (!pv || seen_.insert(fingerprint_of(*pv))) return;
+            if (options_.admitted) options_.admitted->push_back(e);
+            seeds.push_back(std::move(e));
+            probes.push_back(*pv);
+        };
+        admit_seed({Token::constant(0.0)});
+        admit_seed({Token::constant(1.0)});
+        for (std::size_t k = 0; k < n_; ++k) admit_seed({Token::var(k)});
+
+        std::vector<double> scores(seeds.size());
+        std::vector<std::uint8_t> ok(seeds.size(), 0);
+        kiv::pool::parallel_for(seeds.size(), 1, [&](std::size_t begin, std::size_t end) {
+            for (std::size_t i = begin; i < end; ++i) {
+                auto pred = eval_dataset(seeds[i], x_, {});
+                if (!pred) continue;
+                scores[i] = penalised_score(rmse(*pred, y_), seeds[i].size(), config_.complexity_penalty);
+                ok[i] = 1;
+            }
+        });
+        // The fit succeeded, so every column holds every row.
+        rows_ = x_.front().size();
+        for (std::size_t i = 0; i < seeds.size(); ++i) {
+            if (ok[i]) consider(scores[i], [&] { return seeds[i]; });
+        }
+        for (std::size_t i = 0; i < seeds.size(); ++i) {
+            Member m;
+            m.tokens = std::move(seeds[i]);
+            m.probe = probes[i];
+            const Token& t = m.tokens.front();
+            if (t.kind == TokenKind::Var) {
+                if (t.index < x_.size()) {
+                    m.rows = x_[t.index].data();
+                } else {
+                    m.evaluable = rows_ == 0;
+                }
+            } else {
+                m.rows = keep_rows([&](double* out) { std::fill_n(out, rows_, t.value); });
+            }
+            beam_.push_back(std::move(m));
+        }
+        return goal_met();
+    }
+
+    // Stores rows_ values written by fill when the allowance lasts; null otherwise.
+    template <class Fill>
+    const double* keep_rows(Fill fill) {
+        const std::size_t bytes = rows_ * sizeof(double);
+        if (rows_ == 0 || bytes > cache_left_) return nullptr;
+        cache_left_ -= bytes;
+        store_.push_back(std::make_unique<double[]>(rows_));
+        fill(store_.back().get());
+        return store_.back().get();
+    }
+
+    template <class MakeTokens>
+    void consider(double score, MakeTokens make) {
+        if (!best_ || best_->score > score) {
+            FitResult r;
+            r.tokens = make();
+            r.complexity = r.tokens.size();
+            r.score = score;
+            best_ = std::move(r);
+        }
+    }
+
+    bool goal_met() const { return best_ && best_->score <= config_.precision_goal; }
+
+    std::optional<FitResult> result() {
+        if (best_) best_->formula = render_formula(best_->tokens);
+        return std::move(best_);
+    }
+
+    void offer(const Candidate& c) {
+        pending_.push_back(c);
+        if (pending_.size() >= options_.fingerprint_block) flush();
+    }
+
+    // Fingerprints of the pending block on the pool; then admission on this thread, in offer order.
+    void flush() {
+        const std::size_t count = pending_.size();
+        if (count == 0) return;
+        fps_.resize(count);
+        hashes_.resize(count);
+        state_.resize(count);
+        kiv::pool::parallel_for(count, 1024, [&](std::size_t begin, std::size_t end) {
+            for (std::size_t i = begin; i < end; ++i) {
+                ProbeValues v;
+                if (!probe_of(pending_[i], v)) {
+                    state_[i] = kNoFingerprint;
+                    continue;
+                }
+                fps_[i] = fingerprint_of(v);
+                hashes_[i] = seen_.hash(fps_[i]);
+                // The set does not change during this pass: what it holds now stays taken.
+                state_[i] = seen_.contains(fps_[i], hashes_[i]) ? kTaken : kOpen;
+            }
+        });
+        for (std::size_t i = 0; i < count; ++i) {
+            if (state_[i] != kOpen || seen_.insert(fps_[i], hashes_[i])) continue;
+            admitted_.push_back(pending_[i]);
+            if (options_.admitted) options_.admitted->push_back(tokens_of(pending_[i]));
+        }
+        pending_.clear();
+    }
+
+    // Values of member m on rows [begin, end): its kept values, or a column-wise evaluation into scratch.
+    const double* member_rows(const Member& m, std::size_t begin, std::size_t end, double* scratch,
+                              std::vector<double>& stack) const {
+        if (m.rows) return m.rows + begin;
+        if (!m.evaluable) return nullptr;
+        if (!eval_rows(m.tokens, m.depth, x_, {}, begin, end, scratch, stack)) return nullptr;
+        return scratch;
+    }
+
+    struct Scratch {
+        std::vector<double> a, b, out, stack;
+        Scratch() : a(kRowBatch), b(kRowBatch), out(kRowBatch) {}
+    };
+
+    // Evaluates candidate c on every row, passing each batch of values to sink; false when a row fails.
+    template <class Sink>
+    bool eval_candidate(const Candidate& c, Scratch& s, Sink sink) const {
+        const Member& ma = beam_[c.a];
+        const Member& mb = beam_[c.b];
+        const bool binary = arity(c.op) == 2;
+        for (std::size_t r = 0; r < rows_; r += kRowBatch) {
+            const std::size_t e = std::min(rows_, r + kRowBatch);
+            const double* a = member_rows(ma, r, e, s.a.data(), s.stack);
+            if (!a) return false;
+            const double* b = nullptr;
+            if (binary) {
+                b = member_rows(mb, r, e, s.b.data(), s.stack);
+                if (!b) return false;
+            }
+            if (!apply_lanes(c.op, a, b, s.out.data(), e - r)) return false;
+            sink(r, e, s.out.data());
+        }
+        return true;
+    }
+
+    // Fits the level's candidates on the pool, updates the best and extends the beam. True when the
+    // best meets the goal.
+    bool fit_level() {
+        const std::size_t count = admitted_.size();
+        std::vector<double> scores(count);
+        std::vector<std::uint8_t> ok(count, 0);
+        const std::size_t y_len = y_.size();
+        kiv::pool::parallel_for(count, 16, [&](std::size_t begin, std::size_t end) {
+            Scratch s;
+            for (std::size_t i = begin; i < end; ++i) {
+                RmseSum sum;
+                bool good = eval_candidate(admitted_[i], s, [&](std::size_t r, std::size_t e, const double* v) {
+                    const std::size_t stop = std::min(e, y_len);
+                    for (std::size_t j = r; j < stop; ++j) sum.add(v[j - r], y_[j]);
+                });
+                if (!good) continue;
+                scores[i] = penalised_score(sum.finish(y_len), complexity(admitted_[i]), config_.complexity_penalty);
+                ok[i] = 1;
+            }
+        });
+
+        std::vector<Scored> results;
+        results.reserve(count);
+        for (std::size_t i = 0; i < count; ++i) {
+            if (ok[i]) results.push_back({scores[i], i});
+        }
+        for (const Scored& r : results) consider(r.score, [&] { return tokens_of(admitted_[r.pos]); });
+        if (goal_met()) return true;
+
+        const std::size_t take = static_cast<std::size_t>(
+            std::min<std::uint64_t>(results.size(), config_.beam_width / 4));
+        if (take == 0) return false;
+        if (take < results.size()) {
+            std::partial_sort(results.begin(), results.begin() + take, results.end(), ranks_before);
+        } else {
+            std::sort(results.begin(), results.end(), ranks_before);
+        }
+        for (std::size_t k = 0; k < take; ++k) join(admitted_[results[k].pos]);
+        return false;
+    }
+
+    // Appends candidate c to the beam with its tokens, probe values and, within the allowance, its rows.
+    void join(const Candidate& c) {
+        Member m;
+        m.tokens = tokens_of(c);
+        probe_of(c, m.probe);
+        m.depth = stack_depth(m.tokens, x_.size()).value_or(1);
+        m.rows = keep_rows([&](double* out) {
+            Scratch s;
+            eval_candidate(c, s, [&](std::size_t r, std::size_t e, const double* v) { std::copy(v, v + (e - r), out + r); });
+        });
+        beam_.push_back(std::move(m));
+    }
+
+    const Columns& x_;
+    std::span<const double> y_;
+    std::size_t n_;
+    const SearchConfig& config_;
+    const SearchOptions& options_;
+    std::size_t rows_ = 0;
+    std::size_t cache_left_;
+
+    std::vector<OpKind> unary_, binary_;
+    SeenSet seen_;
+    std::vector<Member> beam_;
+    std::vector<std::unique_ptr<double[]>> store_;
+    std::optional<FitResult> best_;
+
+    std::vector<Candidate> pending_, admitted_;
+    std::vector<Fingerprint> fps_;
+    std::vector<std::uint64_t> hashes_;
+    enum : std::uint8_t { kNoFingerprint, kTaken, kOpen };
+    std::vector<std::uint8_t> state_;
+};
+
+}  // namespace
+
+std::optional<FitResult> beam_search(const Columns& x_data, std::span<const double> y_data, std::size_t n,
+                                     const SearchConfig& config, const SearchOptions& options) {
+    Search search(x_data, y_data, n, config, options);
+    return search.run();
+}
+
+}  // namespace kiv::discover
