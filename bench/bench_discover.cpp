@@ -1,0 +1,94 @@
+// Times formula searches (the fast search and the literal reference) on a fixed data set and prints their
+// figures: wall seconds, peak resident memory, pool threads and the result. Driven by bench_discover.py,
+// which runs it in separate processes so each gets its own pool size (RAYON_NUM_THREADS).
+#include <sys/resource.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <algorithm>
+#include <string>
+
+#include "kiv/discover/search.hpp"
+#include "kiv/pool.hpp"
+#include "literal_search.hpp"
+
+using namespace kiv::discover;
+
+namespace {
+
+// Deterministic values in [lo, hi) from a linear congruential sequence.
+struct Lcg {
+    std::uint64_t s;
+    double next(double lo, double hi) {
+        s = s * 6364136223846793005ULL + 1442695040888963407ULL;
+        return lo + (hi - lo) * static_cast<double>(s >> 11) / 9007199254740992.0;
+    }
+};
+
+// Targets that no formula of up to eight tokens matches exactly, so every level runs.
+void make_case(const std::string& name, Columns& x, std::vector<double>& y) {
+    Lcg g{42};
+    if (name == "a") {
+        x.assign(1, {});
+        for (int i = 0; i < 200; ++i) x[0].push_back(0.1 + 3.9 * i / 199.0);
+        for (double v : x[0]) y.push_back(std::sin(3.7 * v) + 0.3 * v * v * v + 0.05 * g.next(-1.0, 1.0));
+    } else {
+        x.assign(3, {});
+        for (int i = 0; i < 1000; ++i) {
+            x[0].push_back(g.next(0.1, 4.0));
+            x[1].push_back(g.next(-2.0, 2.0));
+            x[2].push_back(g.next(0.5, 3.0));
+        }
+        for (int i = 0; i < 1000; ++i) {
+            double a = x[0][i], b = x[1][i], c = x[2][i];
+            y.push_back(std::sin(a * b) + 0.3 * c * c * a - std::cos(b) / c + 0.05 * g.next(-1.0, 1.0));
+        }
+    }
+}
+
+}  // namespace
+
+// usage: bench_discover CASE IMPL[,IMPL...] [REPEATS]
+// Runs each implementation REPEATS times (default 1) in this process, in the order given, and prints one
+// line per implementation: the best wall time, the peak resident memory of the process so far, and the result.
+int main(int argc, char** argv) {
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: %s a|b fast|literal[,...] [repeats]\n", argv[0]);
+        return 2;
+    }
+    Columns x;
+    std::vector<double> y;
+    make_case(argv[1], x, y);
+    const int repeats = argc > 3 ? std::max(1, std::atoi(argv[3])) : 1;
+    SearchConfig cfg;  // defaults: 8, 2000, 1e-10, 0.001, trig and kiv on
+    const std::size_t threads = kiv::pool::thread_count();
+    std::string impls = argv[2];
+    for (std::size_t pos = 0; pos <= impls.size();) {
+        std::size_t comma = impls.find(',', pos);
+        if (comma == std::string::npos) comma = impls.size();
+        const std::string impl = impls.substr(pos, comma - pos);
+        pos = comma + 1;
+        if (impl != "fast" && impl != "literal") {
+            std::fprintf(stderr, "unknown implementation %s\n", impl.c_str());
+            return 2;
+        }
+        double best_secs = 0.0;
+        std::optional<FitResult> best;
+        for (int r = 0; r < repeats; ++r) {
+            auto t0 = std::chrono::steady_clock::now();
+            best = impl == "fast" ? beam_search(x, y, x.size(), cfg) : literal::beam_search(x, y, x.size(), cfg);
+            double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+            if (r == 0 || secs < best_secs) best_secs = secs;
+        }
+        rusage ru{};
+        getrusage(RUSAGE_SELF, &ru);
+        std::printf("impl=%s seconds=%.4f peak_kib=%ld threads=%zu complexity=%zu score=%.17g formula=%s\n",
+                    impl.c_str(), best_secs, ru.ru_maxrss, threads, best ? best->complexity : 0,
+                    best ? best->score : NAN, best ? best->formula.c_str() : "None");
+        std::fflush(stdout);
+    }
+    return 0;
+}
