@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/common.sh
 
-VENV=.venv-test
+VENV="$PWD/.venv-test"
 PY=$(make_venv "$VENV")
 stage() { echo; echo "== $1 ($(date +%T))"; }
 
