@@ -18,3 +18,13 @@ n = 1_000_000
 big = [i / n for i in range(n)]
 total = sum(kiv_core.tension_n(big, [1.0 + v for v in big]))
 print(f"  sum of kiv over {n:,} points, computed on the worker pool: {total:.6f}")
+
+print()
+print("== Formula discovery: find a formula from samples of x and y")
+xs = [0.5 + 0.25 * i for i in range(12)]
+ys = [x * x + math.exp(x) for x in xs]
+found = kiv_core.find_formula([xs], ys)  # x_data is a list of columns, one per variable
+print("  found:", found)
+print("  formula:", found.formula, "| complexity:", found.complexity, "| error:", found.error)
+print("  as LaTeX:", found.to_latex())
+print("  as Python:", found.to_python().replace("\n", "; "))

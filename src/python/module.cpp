@@ -32,6 +32,8 @@ const Entry* registration_table(std::size_t& count) {
         function_entry(&cos_n_def),
         function_entry(&tension_n_def),
         function_entry(&pow_n_def),
+        class_entry(&search_result_type, "PySearchResult"),
+        function_entry(&find_formula_def),
     };
     count = sizeof(entries) / sizeof(entries[0]);
     return entries;

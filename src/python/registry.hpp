@@ -9,4 +9,8 @@ namespace kivpy {
 extern PyMethodDef exp_n_def, ln_n_def, add_n_def, sub_n_def, mul_n_def, div_n_def, sqrt_n_def, sin_n_def,
     cos_n_def, tension_n_def, pow_n_def;
 
+// Formula discovery (discover.cpp): the result class and find_formula.
+PyTypeObject* search_result_type();
+extern PyMethodDef find_formula_def;
+
 }  // namespace kivpy
