@@ -286,7 +286,12 @@ bool to_bool(PyObject* o, const char* param) {
         if (o == Py_False) return false;
         // numpy's bool scalars are read through their own truth-value slot.
         PyTypeObject* type = Py_TYPE(o);
-        Ref module = Ref::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__module__"));
+        // An interned name, made once: a fresh name string per lookup would take a new slot of the
+        // interpreter's attribute cache each time (bounded, but it looks like growth to leak checks).
+        static PyObject* module_attr = nullptr;  // kept for the life of the process
+        if (module_attr == nullptr) module_attr = PyUnicode_InternFromString("__module__");
+        if (module_attr == nullptr) throw PyErrorSet{};
+        Ref module = Ref::steal(PyObject_GetAttr(reinterpret_cast<PyObject*>(type), module_attr));
         if (!module) PyErr_Clear();
         if (module && PyUnicode_Check(module.get()) && PyUnicode_EqualToUTF8(module.get(), "numpy")) {
             Ref name = Ref::steal(PyType_GetName(type));
