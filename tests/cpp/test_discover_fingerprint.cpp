@@ -94,8 +94,16 @@ TEST(SeenSet, ReportsPresenceAndKeepsEverything) {
         EXPECT_EQ(present, !model.insert(f).second);
     }
     EXPECT_EQ(seen.size(), model.size());
-    for (const auto& f : model) EXPECT_TRUE(seen.contains(f, seen.hash(f)));
-    EXPECT_FALSE(seen.contains(fingerprint_of({-1.0, 0.0, 0.0, 0.0, 0.0}), seen.hash(fingerprint_of({-1.0, 0.0, 0.0, 0.0, 0.0}))));
+    for (const auto& f : model) EXPECT_TRUE(seen.contains(f));
+    EXPECT_FALSE(seen.contains(fingerprint_of({-1.0, 0.0, 0.0, 0.0, 0.0})));
+    // Keys made from probe values and from their fingerprint are the same key.
+    ProbeValues v = {0.5, -2.0, 1e-300, 3.0, -0.0};
+    EXPECT_EQ(SeenSet::key_of(v), SeenSet::key_of(fingerprint_of(v)));
+    EXPECT_FALSE(seen.insert(fingerprint_of(v)));
+    EXPECT_TRUE(seen.contains(SeenSet::key_of(v), seen.hash(SeenSet::key_of(v))));
+    // Room made in advance keeps every entry.
+    seen.reserve(100000);
+    for (const auto& f : model) EXPECT_TRUE(seen.contains(f));
     // +0.0 and -0.0 are different entries.
     SeenSet zeros;
     EXPECT_FALSE(zeros.insert(fingerprint_of({0.0, 0.0, 0.0, 0.0, 0.0})));

@@ -56,61 +56,79 @@ std::uint64_t random_seed() {
 
 constexpr std::size_t kInitialSlots = 1024;
 
-}  // namespace
-
-SeenSet::SeenSet() : seed_(random_seed()), keys_(kInitialSlots), used_(kInitialSlots, 0), mask_(kInitialSlots - 1) {}
-
-SeenSet::Packed SeenSet::pack(const Fingerprint& fp) noexcept {
-    Packed p;
-    for (std::size_t k = 0; k < kProbes; ++k) {
-        p[k] = (static_cast<std::uint64_t>(fp[2 * k]) << 32) | (static_cast<std::uint64_t>(fp[2 * k + 1]) & 0xFFFFFFFFu);
-    }
-    return p;
+// A slot's tag is its hash with the lowest bit set (0 marks an empty slot); the home slot comes from the
+// bits above it, so a tag alone gives the home slot again when the table is rebuilt.
+inline std::uint64_t tag_of(std::uint64_t hash) noexcept { return hash | 1u; }
+inline std::size_t home(std::uint64_t hash_or_tag, std::size_t mask) noexcept {
+    return static_cast<std::size_t>(hash_or_tag >> 1) & mask;
 }
 
-std::uint64_t SeenSet::hash_packed(const Packed& p) const noexcept {
+inline bool same_key(const SeenSet::Key& a, const SeenSet::Key& b) noexcept {
+    return ((a[0] ^ b[0]) | (a[1] ^ b[1]) | (a[2] ^ b[2]) | (a[3] ^ b[3]) | (a[4] ^ b[4])) == 0;
+}
+
+}  // namespace
+
+SeenSet::SeenSet() : seed_(random_seed()), slots_(kInitialSlots, Slot{0, {}}), mask_(kInitialSlots - 1) {}
+
+SeenSet::Key SeenSet::key_of(const Fingerprint& fp) noexcept {
+    Key k;
+    for (std::size_t i = 0; i < kProbes; ++i) {
+        k[i] = (static_cast<std::uint64_t>(fp[2 * i]) << 32) | (static_cast<std::uint64_t>(fp[2 * i + 1]) & 0xFFFFFFFFu);
+    }
+    return k;
+}
+
+SeenSet::Key SeenSet::key_of(const ProbeValues& values) noexcept {
+    Key k;
+    for (std::size_t i = 0; i < kProbes; ++i) k[i] = std::bit_cast<std::uint64_t>(values[i]);
+    return k;
+}
+
+std::uint64_t SeenSet::hash(const Key& key) const noexcept {
     std::uint64_t h = seed_;
-    for (std::uint64_t w : p) h = mix(h ^ w) + 0x9e3779b97f4a7c15ULL;
+    for (std::uint64_t w : key) h = mix(h ^ w) + 0x9e3779b97f4a7c15ULL;
     return h;
 }
 
-std::uint64_t SeenSet::hash(const Fingerprint& fp) const noexcept { return hash_packed(pack(fp)); }
-
-bool SeenSet::contains(const Fingerprint& fp, std::uint64_t hash) const noexcept {
-    Packed p = pack(fp);
-    for (std::size_t i = hash & mask_;; i = (i + 1) & mask_) {
-        if (!used_[i]) return false;
-        if (keys_[i] == p) return true;
+bool SeenSet::contains(const Key& key, std::uint64_t hash) const noexcept {
+    const std::uint64_t tag = tag_of(hash);
+    for (std::size_t i = home(hash, mask_);; i = (i + 1) & mask_) {
+        const Slot& s = slots_[i];
+        if (s.tag == 0) return false;
+        if (s.tag == tag && same_key(s.key, key)) return true;
     }
 }
 
-bool SeenSet::insert(const Fingerprint& fp, std::uint64_t hash) {
-    Packed p = pack(fp);
-    std::size_t i = hash & mask_;
+bool SeenSet::insert(const Key& key, std::uint64_t hash) {
+    const std::uint64_t tag = tag_of(hash);
+    std::size_t i = home(hash, mask_);
     for (;; i = (i + 1) & mask_) {
-        if (!used_[i]) break;
-        if (keys_[i] == p) return true;
+        const Slot& s = slots_[i];
+        if (s.tag == 0) break;
+        if (s.tag == tag && same_key(s.key, key)) return true;
     }
-    keys_[i] = p;
-    used_[i] = 1;
+    slots_[i] = Slot{tag, key};
     ++size_;
-    if (2 * size_ > mask_ + 1) grow();
+    if (2 * size_ > mask_ + 1) rebuild(2 * (mask_ + 1));
     return false;
 }
 
-void SeenSet::grow() {
-    std::vector<Packed> old_keys = std::move(keys_);
-    std::vector<std::uint8_t> old_used = std::move(used_);
-    std::size_t slots = 2 * (mask_ + 1);
-    keys_.assign(slots, Packed{});
-    used_.assign(slots, 0);
+void SeenSet::reserve(std::size_t more) {
+    std::size_t slots = mask_ + 1;
+    while (2 * (size_ + more) > slots) slots *= 2;
+    if (slots != mask_ + 1) rebuild(slots);
+}
+
+void SeenSet::rebuild(std::size_t slots) {
+    std::vector<Slot> old = std::move(slots_);
+    slots_.assign(slots, Slot{0, {}});
     mask_ = slots - 1;
-    for (std::size_t j = 0; j < old_keys.size(); ++j) {
-        if (!old_used[j]) continue;
-        std::size_t i = hash_packed(old_keys[j]) & mask_;
-        while (used_[i]) i = (i + 1) & mask_;
-        keys_[i] = old_keys[j];
-        used_[i] = 1;
+    for (const Slot& s : old) {
+        if (s.tag == 0) continue;
+        std::size_t i = home(s.tag, mask_);
+        while (slots_[i].tag != 0) i = (i + 1) & mask_;
+        slots_[i] = s;
     }
 }
 

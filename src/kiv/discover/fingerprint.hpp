@@ -35,34 +35,50 @@ Fingerprint fingerprint_of(const ProbeValues& values) noexcept;
 // The fingerprint of expr for n variables, or none when it cannot be probed.
 std::optional<Fingerprint> fingerprint(const Expr& expr, std::size_t n);
 
-// The set of fingerprints already taken in one search. Open addressing with linear probing over a
+// The set of fingerprints already taken in one search. A fingerprint is held as the five bit patterns it
+// was made from (the same information in half the space). Open addressing with linear probing over a
 // power-of-two table; the hash is seeded from the system's random source when the set is made. Only
 // membership is ever asked, so neither the seed nor the layout affects any result.
 class SeenSet {
 public:
+    using Key = std::array<std::uint64_t, kProbes>;
+
     SeenSet();
 
-    std::uint64_t hash(const Fingerprint& fp) const noexcept;
+    static Key key_of(const Fingerprint& fp) noexcept;
+    static Key key_of(const ProbeValues& values) noexcept;
 
-    // Inserts fp; true when it was already present (the set is then unchanged). hash must be hash(fp).
-    bool insert(const Fingerprint& fp, std::uint64_t hash);
-    bool insert(const Fingerprint& fp) { return insert(fp, hash(fp)); }
+    std::uint64_t hash(const Key& key) const noexcept;
+    std::uint64_t hash(const Fingerprint& fp) const noexcept { return hash(key_of(fp)); }
+
+    // Inserts key; true when it was already present (the set is then unchanged). hash must be hash(key).
+    bool insert(const Key& key, std::uint64_t hash);
+    bool insert(const Fingerprint& fp) {
+        const Key key = key_of(fp);
+        return insert(key, hash(key));
+    }
 
     // Membership without insertion; safe to call from several threads while nobody inserts.
-    bool contains(const Fingerprint& fp, std::uint64_t hash) const noexcept;
+    bool contains(const Key& key, std::uint64_t hash) const noexcept;
+    bool contains(const Fingerprint& fp) const noexcept {
+        const Key key = key_of(fp);
+        return contains(key, hash(key));
+    }
+
+    // Makes room for `more` insertions without growing in between.
+    void reserve(std::size_t more);
 
     std::size_t size() const noexcept { return size_; }
 
 private:
-    // A fingerprint packed back into the five bit patterns it was made from (lossless).
-    using Packed = std::array<std::uint64_t, kProbes>;
-    static Packed pack(const Fingerprint& fp) noexcept;
-    std::uint64_t hash_packed(const Packed& p) const noexcept;
-    void grow();
+    struct Slot {
+        std::uint64_t tag;  // the hash with its lowest bit set, or 0 when the slot is empty
+        Key key;
+    };
+    void rebuild(std::size_t slots);
 
     std::uint64_t seed_;
-    std::vector<Packed> keys_;
-    std::vector<std::uint8_t> used_;
+    std::vector<Slot> slots_;
     std::size_t mask_ = 0;
     std::size_t size_ = 0;
 };

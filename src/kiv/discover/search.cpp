@@ -76,9 +76,9 @@ public:
                 for (OpKind u : unary_) offer({index(e), index(e), u});
             }
             for (std::size_t i = new_begin; i < m; ++i) {
-                const std::size_t ci = beam_[i].tokens.size();
+                const std::size_t ci = counts_[i];
                 for (std::size_t j = 0; j <= i; ++j) {
-                    if (!(ci + beam_[j].tokens.size() < config_.max_complexity)) continue;
+                    if (!(ci + counts_[j] < config_.max_complexity)) continue;
                     for (OpKind o : binary_) {
                         offer({index(i), index(j), o});
                         // The reversed self-pair is the same expression, dropped as already seen.
@@ -103,9 +103,14 @@ private:
     }
 
     std::size_t complexity(const Candidate& c) const {
-        std::size_t k = beam_[c.a].tokens.size() + 1;
-        if (arity(c.op) == 2) k += beam_[c.b].tokens.size();
+        std::size_t k = counts_[c.a] + 1;
+        if (arity(c.op) == 2) k += counts_[c.b];
         return k;
+    }
+
+    void append_member(Member m) {
+        counts_.push_back(m.tokens.size());
+        beam_.push_back(std::move(m));
     }
 
     Expr tokens_of(const Candidate& c) const {
@@ -133,7 +138,9 @@ private:
         std::vector<ProbeValues> probes;
         auto admit_seed = [&](Expr e) {
             auto pv = probe_values(e, n_);
-            if (!pv || seen_.insert(fingerprint_of(*pv))) return;
+            if (!pv) return;
+            const SeenSet::Key key = SeenSet::key_of(fingerprint_of(*pv));
+            if (seen_.insert(key, seen_.hash(key))) return;
             if (options_.admitted) options_.admitted->push_back(e);
             seeds.push_back(std::move(e));
             probes.push_back(*pv);
@@ -171,20 +178,25 @@ private:
             } else {
                 m.rows = keep_rows([&](double* out) { std::fill_n(out, rows_, t.value); });
             }
-            beam_.push_back(std::move(m));
+            append_member(std::move(m));
         }
         return goal_met();
     }
 
-    // Stores rows_ values written by fill when the allowance lasts; null otherwise.
-    template <class Fill>
-    const double* keep_rows(Fill fill) {
+    // Storage for rows_ values when the allowance lasts; null otherwise.
+    double* reserve_rows() {
         const std::size_t bytes = rows_ * sizeof(double);
         if (rows_ == 0 || bytes > cache_left_) return nullptr;
         cache_left_ -= bytes;
         store_.push_back(std::make_unique<double[]>(rows_));
-        fill(store_.back().get());
         return store_.back().get();
+    }
+
+    template <class Fill>
+    const double* keep_rows(Fill fill) {
+        double* out = reserve_rows();
+        if (out) fill(out);
+        return out;
     }
 
     template <class MakeTokens>
@@ -214,7 +226,7 @@ private:
     void flush() {
         const std::size_t count = pending_.size();
         if (count == 0) return;
-        fps_.resize(count);
+        keys_.resize(count);
         hashes_.resize(count);
         state_.resize(count);
         kiv::pool::parallel_for(count, 1024, [&](std::size_t begin, std::size_t end) {
@@ -224,14 +236,17 @@ private:
                     state_[i] = kNoFingerprint;
                     continue;
                 }
-                fps_[i] = fingerprint_of(v);
-                hashes_[i] = seen_.hash(fps_[i]);
+                keys_[i] = SeenSet::key_of(v);
+                hashes_[i] = seen_.hash(keys_[i]);
                 // The set does not change during this pass: what it holds now stays taken.
-                state_[i] = seen_.contains(fps_[i], hashes_[i]) ? kTaken : kOpen;
+                state_[i] = seen_.contains(keys_[i], hashes_[i]) ? kTaken : kOpen;
             }
         });
+        std::size_t open = 0;
+        for (std::size_t i = 0; i < count; ++i) open += state_[i] == kOpen;
+        seen_.reserve(open);
         for (std::size_t i = 0; i < count; ++i) {
-            if (state_[i] != kOpen || seen_.insert(fps_[i], hashes_[i])) continue;
+            if (state_[i] != kOpen || seen_.insert(keys_[i], hashes_[i])) continue;
             admitted_.push_back(pending_[i]);
             if (options_.admitted) options_.admitted->push_back(tokens_of(pending_[i]));
         }
@@ -310,21 +325,37 @@ private:
         } else {
             std::sort(results.begin(), results.end(), ranks_before);
         }
-        for (std::size_t k = 0; k < take; ++k) join(admitted_[results[k].pos]);
+        join(results, take);
         return false;
     }
 
-    // Appends candidate c to the beam with its tokens, probe values and, within the allowance, its rows.
-    void join(const Candidate& c) {
-        Member m;
-        m.tokens = tokens_of(c);
-        probe_of(c, m.probe);
-        m.depth = stack_depth(m.tokens, x_.size()).value_or(1);
-        m.rows = keep_rows([&](double* out) {
+    // Appends the first take results to the beam with their tokens and probe values, and, within the
+    // allowance, their values on every row (computed on the pool).
+    void join(const std::vector<Scored>& results, std::size_t take) {
+        std::vector<Candidate> joined(take);
+        std::vector<double*> rows(take);
+        for (std::size_t k = 0; k < take; ++k) {
+            joined[k] = admitted_[results[k].pos];
+            rows[k] = reserve_rows();
+        }
+        kiv::pool::parallel_for(take, 8, [&](std::size_t begin, std::size_t end) {
             Scratch s;
-            eval_candidate(c, s, [&](std::size_t r, std::size_t e, const double* v) { std::copy(v, v + (e - r), out + r); });
+            for (std::size_t k = begin; k < end; ++k) {
+                if (double* out = rows[k]) {
+                    eval_candidate(joined[k], s, [&](std::size_t r, std::size_t e, const double* v) {
+                        std::copy(v, v + (e - r), out + r);
+                    });
+                }
+            }
         });
-        beam_.push_back(std::move(m));
+        for (std::size_t k = 0; k < take; ++k) {
+            Member m;
+            m.tokens = tokens_of(joined[k]);
+            probe_of(joined[k], m.probe);
+            m.depth = stack_depth(m.tokens, x_.size()).value_or(1);
+            m.rows = rows[k];
+            append_member(std::move(m));
+        }
     }
 
     const Columns& x_;
@@ -338,11 +369,12 @@ private:
     std::vector<OpKind> unary_, binary_;
     SeenSet seen_;
     std::vector<Member> beam_;
+    std::vector<std::size_t> counts_;  // token count of each beam member
     std::vector<std::unique_ptr<double[]>> store_;
     std::optional<FitResult> best_;
 
     std::vector<Candidate> pending_, admitted_;
-    std::vector<Fingerprint> fps_;
+    std::vector<SeenSet::Key> keys_;
     std::vector<std::uint64_t> hashes_;
     enum : std::uint8_t { kNoFingerprint, kTaken, kOpen };
     std::vector<std::uint8_t> state_;
