@@ -2,6 +2,7 @@
 #include "kiv/discover/fingerprint.hpp"
 
 #include <bit>
+#include <new>
 #include <random>
 
 namespace kiv::discover {
@@ -69,7 +70,13 @@ inline bool same_key(const SeenSet::Key& a, const SeenSet::Key& b) noexcept {
 
 }  // namespace
 
-SeenSet::SeenSet() : seed_(random_seed()), slots_(kInitialSlots, Slot{0, {}}), mask_(kInitialSlots - 1) {}
+SeenSet::Table SeenSet::zeroed(std::size_t slots) {
+    void* p = std::calloc(slots, sizeof(Slot));
+    if (p == nullptr) throw std::bad_alloc();
+    return Table(static_cast<Slot*>(p));
+}
+
+SeenSet::SeenSet() : seed_(random_seed()), slots_(zeroed(kInitialSlots)), mask_(kInitialSlots - 1) {}
 
 SeenSet::Key SeenSet::key_of(const Fingerprint& fp) noexcept {
     Key k;
@@ -114,21 +121,39 @@ bool SeenSet::insert(const Key& key, std::uint64_t hash) {
     return false;
 }
 
-void SeenSet::reserve(std::size_t more) {
+void SeenSet::reserve(std::size_t more) { adopt(grown_for(more)); }
+
+SeenSet::Grown SeenSet::grown_for(std::size_t more) const {
     std::size_t slots = mask_ + 1;
     while (2 * (size_ + more) > slots) slots *= 2;
-    if (slots != mask_ + 1) rebuild(slots);
+    Grown g;
+    if (slots == mask_ + 1) return g;
+    g.table = zeroed(slots);
+    g.slots = slots;
+    place_all(slots_.get(), mask_ + 1, g.table.get(), slots - 1);
+    return g;
+}
+
+void SeenSet::adopt(Grown&& grown) noexcept {
+    if (!grown.table) return;
+    slots_ = std::move(grown.table);
+    mask_ = grown.slots - 1;
 }
 
 void SeenSet::rebuild(std::size_t slots) {
-    std::vector<Slot> old = std::move(slots_);
-    slots_.assign(slots, Slot{0, {}});
+    Table table = zeroed(slots);
+    place_all(slots_.get(), mask_ + 1, table.get(), slots - 1);
+    slots_ = std::move(table);
     mask_ = slots - 1;
-    for (const Slot& s : old) {
+}
+
+void SeenSet::place_all(const Slot* from, std::size_t from_slots, Slot* to, std::size_t to_mask) noexcept {
+    for (std::size_t j = 0; j < from_slots; ++j) {
+        const Slot& s = from[j];
         if (s.tag == 0) continue;
-        std::size_t i = home(s.tag, mask_);
-        while (slots_[i].tag != 0) i = (i + 1) & mask_;
-        slots_[i] = s;
+        std::size_t i = home(s.tag, to_mask);
+        while (to[i].tag != 0) i = (i + 1) & to_mask;
+        to[i] = s;
     }
 }
 

@@ -4,6 +4,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -68,6 +70,13 @@ public:
     // Makes room for `more` insertions without growing in between.
     void reserve(std::size_t more);
 
+    // The same in two steps, so that the copying can run while other threads read the set: grown_for
+    // builds the larger table without changing the set (an empty result when there is room already),
+    // adopt puts it in place.
+    struct Grown;
+    Grown grown_for(std::size_t more) const;
+    void adopt(Grown&& grown) noexcept;
+
     std::size_t size() const noexcept { return size_; }
 
 private:
@@ -75,12 +84,26 @@ private:
         std::uint64_t tag;  // the hash with its lowest bit set, or 0 when the slot is empty
         Key key;
     };
+    // Zeroed storage straight from the allocator (an all-zero slot is empty): large tables come as fresh
+    // zero pages, so making one costs no pass of its own.
+    struct FreeSlots {
+        void operator()(Slot* p) const noexcept { std::free(p); }
+    };
+    using Table = std::unique_ptr<Slot[], FreeSlots>;
+    static Table zeroed(std::size_t slots);
     void rebuild(std::size_t slots);
 
+    static void place_all(const Slot* from, std::size_t from_slots, Slot* to, std::size_t to_mask) noexcept;
+
     std::uint64_t seed_;
-    std::vector<Slot> slots_;
+    Table slots_;
     std::size_t mask_ = 0;
     std::size_t size_ = 0;
+};
+
+struct SeenSet::Grown {
+    Table table;
+    std::size_t slots = 0;
 };
 
 }  // namespace kiv::discover

@@ -188,7 +188,7 @@ private:
         const std::size_t bytes = rows_ * sizeof(double);
         if (rows_ == 0 || bytes > cache_left_) return nullptr;
         cache_left_ -= bytes;
-        store_.push_back(std::make_unique<double[]>(rows_));
+        store_.push_back(std::make_unique_for_overwrite<double[]>(rows_));
         return store_.back().get();
     }
 
@@ -229,8 +229,16 @@ private:
         keys_.resize(count);
         hashes_.resize(count);
         state_.resize(count);
-        kiv::pool::parallel_for(count, 1024, [&](std::size_t begin, std::size_t end) {
-            for (std::size_t i = begin; i < end; ++i) {
+        // Index 0 makes the set's larger table, if this block could need one, while the other indices are
+        // fingerprinted and looked up in the current table.
+        SeenSet::Grown grown;
+        kiv::pool::parallel_for(count + 1, 1024, [&](std::size_t begin, std::size_t end) {
+            for (std::size_t k = begin; k < end; ++k) {
+                if (k == 0) {
+                    grown = seen_.grown_for(count);
+                    continue;
+                }
+                const std::size_t i = k - 1;
                 ProbeValues v;
                 if (!probe_of(pending_[i], v)) {
                     state_[i] = kNoFingerprint;
@@ -242,9 +250,7 @@ private:
                 state_[i] = seen_.contains(keys_[i], hashes_[i]) ? kTaken : kOpen;
             }
         });
-        std::size_t open = 0;
-        for (std::size_t i = 0; i < count; ++i) open += state_[i] == kOpen;
-        seen_.reserve(open);
+        seen_.adopt(std::move(grown));
         for (std::size_t i = 0; i < count; ++i) {
             if (state_[i] != kOpen || seen_.insert(keys_[i], hashes_[i])) continue;
             admitted_.push_back(pending_[i]);
