@@ -100,6 +100,10 @@ TEST(BeamSearch, LevelOneAdmitsTwentyFourCandidatesInOrder) {
     // The first negation is -0.0, distinct from the seed 0.0 bit for bit.
     Outcome run = fast(x, awkward(x[0]), 1, cfg);
     EXPECT_EQ(run.admitted[3], E({C(0.0), O(OpKind::Neg)}));
+    // With nothing joining the beam, level 1 is the whole search: exactly those 24.
+    cfg.beam_width = 0;
+    EXPECT_EQ(texts(fast(x, awkward(x[0]), 1, cfg).admitted, 3), kLevelOne);
+    EXPECT_EQ(texts(slow(x, awkward(x[0]), 1, cfg).admitted, 3), kLevelOne);
 }
 
 TEST(BeamSearch, LevelOneListWithoutTrigOrKiv) {
@@ -348,7 +352,8 @@ TEST(BeamSearch, AgreesWithTheLiteralSearch) {
         expect_same(fast(x, y, n, cfg, cache, block), s, where.str());
         if (::testing::Test::HasFailure()) return;
     }
-    std::printf("admitted over all trials: %zu\n", total_admitted);
+    // The trials must reach deep levels, not only seeds and early stops.
+    EXPECT_GT(total_admitted, 100000u);
 }
 
 // The same searches in child processes whose pools run 1 and 3 threads give identical results.
