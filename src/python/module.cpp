@@ -21,6 +21,10 @@ Entry function_entry(PyMethodDef* def) { return {nullptr, nullptr, def}; }
 // The order here is the order of the module's namespace and of __all__.
 const Entry* registration_table(std::size_t& count) {
     static const Entry entries[] = {
+        function_entry(&schrodinger_step_n_def),
+        function_entry(&rotate_phase_n_def),
+        function_entry(&simulate_pulses_n_def),
+        function_entry(&boost_n_def),
         function_entry(&exp_n_def),
         function_entry(&ln_n_def),
         function_entry(&add_n_def),
@@ -32,6 +36,9 @@ const Entry* registration_table(std::size_t& count) {
         function_entry(&cos_n_def),
         function_entry(&tension_n_def),
         function_entry(&pow_n_def),
+        function_entry(&christoffel_batch_n_def),
+        function_entry(&octonion_mul_n_def),
+        function_entry(&geometric_product_n_def),
     };
     count = sizeof(entries) / sizeof(entries[0]);
     return entries;
