@@ -4,6 +4,6 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/common.sh
 
-PY=$(make_venv .venv)
+PY=$(make_venv "$PWD/.venv")
 "$PY" -m pip install -q .
 "$PY" examples/demo.py
