@@ -232,6 +232,30 @@ def test_octonion_items_may_be_any_sequence_of_eight_numbers():
                    octonion_product(list(arr), list(arr))]
 
 
+def test_batches_that_change_while_converting_are_read_as_their_iterators_read_them():
+    e1 = unit(1, 8)
+    batch = [e1]
+
+    class Grow:
+        def __float__(self):
+            if len(batch) < 3:
+                batch.append(e1)
+            return 1.0
+
+    batch[0] = [Grow()] + [0.0] * 7
+    assert len(octonion_mul_n(batch, [e1] * 5)) == 2
+
+    shrinking = [e1, e1, e1]
+
+    class Shrink:
+        def __float__(self):
+            del shrinking[1:]
+            return 1.0
+
+    shrinking[0] = [Shrink()] + [0.0] * 7
+    assert octonion_mul_n(shrinking, [e1] * 5) == [e1]
+
+
 octonion = st.lists(coefficient, min_size=8, max_size=8)
 
 
