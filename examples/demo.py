@@ -18,3 +18,20 @@ n = 1_000_000
 big = [i / n for i in range(n)]
 total = sum(kiv_core.tension_n(big, [1.0 + v for v in big]))
 print(f"  sum of kiv over {n:,} points, computed on the worker pool: {total:.6f}")
+
+print()
+print("== Batch physics over lists of (x, y) tuples")
+points = [(0.0, 1.0), (1.0, math.e), (0.5, 2.0)]
+for (x, y), (bx, by) in zip(points, kiv_core.boost_n(points, [0.25, 0.5, -0.5], 1.0)):
+    print(f"  boost of ({x:g}, {y:.6g}) by its rapidity: ({bx:.6f}, {by:.6f})")
+print("  two mirror pulses from (0, 1), with their tensions:", kiv_core.simulate_pulses_n(0.0, 1.0, 2))
+
+print()
+print("== Algebra kernels")
+e0, e1 = [0.0, 1.0, 0.0, 0.0], [0.0, 0.0, 1.0, 0.0]
+print("  geometric product e0 e1 and e1 e0 under signature [1, 1]:",
+      kiv_core.geometric_product_n([e0, e1], [e1, e0], [1, 1]))
+print("  e0 squared under signature [-1, 1]:", kiv_core.geometric_product_n([e0], [e0], [-1, 1]))
+o1 = [0.0, 1.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0]
+o2 = [0.0, 0.0, 1.0, 0.0, 0.0, 0.0, 0.0, 0.0]
+print("  octonion products e1 e2 and e2 e1:", kiv_core.octonion_mul_n([o1, o2], [o2, o1]))
