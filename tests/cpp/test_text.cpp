@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <ostream>
 #include <string>
 
 #include "kiv/failure.hpp"
@@ -19,6 +20,8 @@ struct FixedCase {
     int decimals;
     const char* text;
 };
+
+void PrintTo(const FixedCase& c, std::ostream* os) { *os << c.v << " with " << c.decimals << " decimals"; }
 
 class FixedText : public ::testing::TestWithParam<FixedCase> {};
 
@@ -63,6 +66,8 @@ struct ShortCase {
     double v;
     const char* text;
 };
+
+void PrintTo(const ShortCase& c, std::ostream* os) { *os << c.v; }
 
 class ShortestText : public ::testing::TestWithParam<ShortCase> {};
 
