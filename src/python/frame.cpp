@@ -1,0 +1,67 @@
+// Call-frame translation of failures, and the panic exception type.
+#include "frame.hpp"
+
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <new>
+#include <stdexcept>
+
+#include "kiv/failure.hpp"
+
+namespace kivpy {
+namespace {
+
+PyObject* g_panic_type = nullptr;  // created on first need, kept for the life of the process
+
+constexpr const char kPanicDoc[] =
+    "The exception raised when the module's own code fails internally.\n\n"
+    "Like SystemExit, this exception is derived from BaseException so that\n"
+    "it will typically propagate all the way through the stack and cause the\n"
+    "interpreter to exit.";
+
+[[noreturn]] void abort_uncaught() noexcept {
+    std::fputs("uncaught panic at ffi boundary\n", stderr);
+    std::abort();
+}
+
+PyObject* panic_type() noexcept {
+    if (g_panic_type == nullptr) {
+        PyObject* t = PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", kPanicDoc, PyExc_BaseException,
+                                                nullptr);
+        if (t == nullptr) {
+            PyErr_Print();
+            std::fputs("Failed to initialize new exception type.\n", stderr);
+            abort_uncaught();
+        }
+        g_panic_type = t;
+    }
+    return g_panic_type;
+}
+
+}  // namespace
+
+void set_panic(const char* message) noexcept {
+    PyObject* type = panic_type();
+    PyErr_SetString(type, message != nullptr ? message : "the kiv_core module panicked");
+}
+
+void translate_current_exception() noexcept {
+    try {
+        throw;
+    } catch (const PyErrorSet&) {
+        if (!PyErr_Occurred()) set_panic("an error was reported without an exception set");
+    } catch (const kiv::InternalFailure& e) {
+        set_panic(e.what());
+    } catch (const std::out_of_range& e) {
+        set_panic(e.what());
+    } catch (const std::length_error& e) {
+        set_panic(e.what());
+    } catch (const std::bad_alloc&) {
+        set_panic("memory allocation failed");
+    } catch (...) {
+        abort_uncaught();
+    }
+}
+
+}  // namespace kivpy

@@ -1,0 +1,99 @@
+// The element-wise batch functions: bind, convert, run the core kernel, convert the result.
+#include "args.hpp"
+#include "frame.hpp"
+#include "kiv/batch.hpp"
+#include "registry.hpp"
+
+namespace kivpy {
+namespace {
+
+using kiv::batch::Binary;
+using kiv::batch::Unary;
+
+template <Unary Op>
+PyObject* unary(const FnDesc& desc, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return run([&] {
+        Args a = bind(desc, args, nargs, kwnames);
+        const std::vector<double> xs = to_f64_vec(a[0], desc.params[0]);
+        return from_f64_vec(kiv::batch::apply(Op, xs));
+    });
+}
+
+template <Binary Op>
+PyObject* binary(const FnDesc& desc, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return run([&] {
+        Args a = bind(desc, args, nargs, kwnames);
+        const std::vector<double> as = to_f64_vec(a[0], desc.params[0]);
+        const std::vector<double> bs = to_f64_vec(a[1], desc.params[1]);
+        return from_f64_vec(kiv::batch::apply(Op, as, bs));
+    });
+}
+
+constexpr const char* kXs[] = {"xs"};
+constexpr const char* kYs[] = {"ys"};
+constexpr const char* kAsBs[] = {"as_", "bs"};
+constexpr const char* kXsYs[] = {"xs", "ys"};
+constexpr const char* kBasesExps[] = {"bases", "exps"};
+
+// One entry point per function: the interpreter calls a plain function pointer.
+#define KIV_UNARY(NAME, PARAMS, OP)                                                        \
+    PyObject* NAME(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) { \
+        static const FnDesc desc{#NAME "()", PARAMS, 1};                                    \
+        return unary<OP>(desc, args, nargs, kwnames);                                      \
+    }
+#define KIV_BINARY(NAME, PARAMS, OP)                                                       \
+    PyObject* NAME(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) { \
+        static const FnDesc desc{#NAME "()", PARAMS, 2};                                    \
+        return binary<OP>(desc, args, nargs, kwnames);                                     \
+    }
+
+KIV_UNARY(exp_n, kXs, Unary::Exp)
+KIV_UNARY(ln_n, kYs, Unary::Ln)
+KIV_UNARY(sqrt_n, kXs, Unary::Sqrt)
+KIV_UNARY(sin_n, kXs, Unary::Sin)
+KIV_UNARY(cos_n, kXs, Unary::Cos)
+KIV_BINARY(add_n, kAsBs, Binary::Add)
+KIV_BINARY(sub_n, kAsBs, Binary::Sub)
+KIV_BINARY(mul_n, kAsBs, Binary::Mul)
+KIV_BINARY(div_n, kAsBs, Binary::Div)
+KIV_BINARY(tension_n, kXsYs, Binary::Tension)
+KIV_BINARY(pow_n, kBasesExps, Binary::Pow)
+
+#undef KIV_UNARY
+#undef KIV_BINARY
+
+constexpr int kFastcall = METH_FASTCALL | METH_KEYWORDS;
+
+template <class F>
+PyCFunction as_cfunction(F f) {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(f));
+}
+
+}  // namespace
+
+PyMethodDef exp_n_def = {"exp_n", as_cfunction(exp_n), kFastcall,
+                         "exp_n(xs)\n--\n\nBatch exp: [exp(x) for x in xs] — Rayon parallel."};
+PyMethodDef ln_n_def = {"ln_n", as_cfunction(ln_n), kFastcall,
+                        "ln_n(ys)\n--\n\nBatch ln: [ln(y) for y in ys] — Rayon parallel, frame-shift guard applied."};
+PyMethodDef add_n_def = {"add_n", as_cfunction(add_n), kFastcall,
+                         "add_n(as_, bs)\n--\n\nBatch add: [a + b for (a, b) in zip(as_, bs)] — Rayon parallel."};
+PyMethodDef sub_n_def = {"sub_n", as_cfunction(sub_n), kFastcall,
+                         "sub_n(as_, bs)\n--\n\nBatch sub: [a - b for (a, b) in zip(as_, bs)] — Rayon parallel."};
+PyMethodDef mul_n_def = {"mul_n", as_cfunction(mul_n), kFastcall,
+                         "mul_n(as_, bs)\n--\n\nBatch mul: [a * b for (a, b) in zip(as_, bs)] — Rayon parallel."};
+PyMethodDef div_n_def = {"div_n", as_cfunction(div_n), kFastcall,
+                         "div_n(as_, bs)\n--\n\nBatch div: [a / b] — NaN for |b| < 1e-300 — Rayon parallel."};
+PyMethodDef sqrt_n_def = {"sqrt_n", as_cfunction(sqrt_n), kFastcall,
+                          "sqrt_n(xs)\n--\n\nBatch sqrt: [sqrt(|x|) for x in xs] — Rayon parallel."};
+PyMethodDef sin_n_def = {"sin_n", as_cfunction(sin_n), kFastcall,
+                         "sin_n(xs)\n--\n\nBatch sin: [sin(x) for x in xs] — Rayon parallel."};
+PyMethodDef cos_n_def = {"cos_n", as_cfunction(cos_n), kFastcall,
+                         "cos_n(xs)\n--\n\nBatch cos: [cos(x) for x in xs] — Rayon parallel."};
+PyMethodDef tension_n_def = {
+    "tension_n", as_cfunction(tension_n), kFastcall,
+    "tension_n(xs, ys)\n--\n\nBatch kiv_tension: [kiv(x, y) for (x, y) in zip(xs, ys)] — Rayon parallel."};
+PyMethodDef pow_n_def = {
+    "pow_n", as_cfunction(pow_n), kFastcall,
+    "pow_n(bases, exps)\n--\n\nBatch pow: [|base|^exp for (base, exp) in zip(bases, exps)] — Rayon parallel."};
+
+}  // namespace kivpy

@@ -1,0 +1,105 @@
+// Module initialisation: one module object per process and the registration table in its fixed order.
+#include <atomic>
+#include <cstdint>
+
+#include "frame.hpp"
+#include "registry.hpp"
+
+namespace kivpy {
+namespace {
+
+// One entry of the registration table: a class (its type getter) or a module function.
+struct Entry {
+    PyTypeObject* (*type)();
+    const char* class_name;
+    PyMethodDef* function;
+};
+
+[[maybe_unused]] Entry class_entry(PyTypeObject* (*type)(), const char* name) { return {type, name, nullptr}; }
+Entry function_entry(PyMethodDef* def) { return {nullptr, nullptr, def}; }
+
+// The order here is the order of the module's namespace and of __all__.
+const Entry* registration_table(std::size_t& count) {
+    static const Entry entries[] = {
+        function_entry(&exp_n_def),
+        function_entry(&ln_n_def),
+        function_entry(&add_n_def),
+        function_entry(&sub_n_def),
+        function_entry(&mul_n_def),
+        function_entry(&div_n_def),
+        function_entry(&sqrt_n_def),
+        function_entry(&sin_n_def),
+        function_entry(&cos_n_def),
+        function_entry(&tension_n_def),
+        function_entry(&pow_n_def),
+    };
+    count = sizeof(entries) / sizeof(entries[0]);
+    return entries;
+}
+
+PyModuleDef g_module_def = {
+    PyModuleDef_HEAD_INIT,
+    "kiv_core",  // m_name
+    "",          // m_doc
+    0,           // m_size: no per-module state
+    nullptr,     // m_methods: functions are attached during registration
+    nullptr, nullptr, nullptr, nullptr,
+};
+
+// The process-wide module record.
+std::atomic<std::int64_t> g_owner_interpreter{-1};
+PyObject* g_module = nullptr;
+
+// The module's __all__ list, created empty when the module has none.
+Ref all_list(PyObject* module) {
+    Ref all = Ref::steal(PyObject_GetAttrString(module, "__all__"));
+    if (!all) {
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw PyErrorSet{};
+        PyErr_Clear();
+        all = require(PyList_New(0));
+        require_status(PyObject_SetAttrString(module, "__all__", all.get()));
+    }
+    if (!PyList_Check(all.get())) raise(PyExc_TypeError, "`__all__` must be a list");
+    return all;
+}
+
+void add_entry(PyObject* module, PyObject* module_name, const Entry& e) {
+    Ref object;
+    Ref name;
+    if (e.type != nullptr) {
+        object = Ref::borrow(reinterpret_cast<PyObject*>(e.type()));
+        name = require(PyUnicode_FromString(e.class_name));
+    } else {
+        object = require(PyCFunction_NewEx(e.function, module, module_name));
+        name = require(PyObject_GetAttrString(object.get(), "__name__"));
+    }
+    Ref all = all_list(module);
+    require_status(PyList_Append(all.get(), name.get()));
+    require_status(PyObject_SetAttr(module, name.get(), object.get()));
+}
+
+Ref init_module() {
+    PyInterpreterState* interp = PyInterpreterState_Get();
+    const std::int64_t id = PyInterpreterState_GetID(interp);
+    if (id == -1) throw PyErrorSet{};
+    std::int64_t expected = -1;
+    if (!g_owner_interpreter.compare_exchange_strong(expected, id) && expected != id) {
+        raise(PyExc_ImportError,
+              "kiv_core does not support sub-interpreters: it can only be imported once per process, "
+              "by the interpreter that imported it first");
+    }
+    if (g_module != nullptr) return Ref::borrow(g_module);
+
+    Ref module = require(PyModule_Create2(&g_module_def, 1013));
+    Ref module_name = require(PyUnicode_FromString("kiv_core"));
+    std::size_t count = 0;
+    const Entry* entries = registration_table(count);
+    for (std::size_t i = 0; i < count; ++i) add_entry(module.get(), module_name.get(), entries[i]);
+    g_module = Ref::borrow(module.get()).release();  // kept for the life of the process
+    return module;
+}
+
+}  // namespace
+}  // namespace kivpy
+
+PyMODINIT_FUNC PyInit_kiv_core(void) { return kivpy::run([] { return kivpy::init_module(); }); }

@@ -1,0 +1,12 @@
+// The entries the module registers, each defined in the file of its area.
+#pragma once
+
+#include "ref.hpp"
+
+namespace kivpy {
+
+// Element-wise batch functions (functions.cpp).
+extern PyMethodDef exp_n_def, ln_n_def, add_n_def, sub_n_def, mul_n_def, div_n_def, sqrt_n_def, sin_n_def,
+    cos_n_def, tension_n_def, pow_n_def;
+
+}  // namespace kivpy
