@@ -1,0 +1,178 @@
+"""Argument binding and conversion: accepted inputs, exact error texts, the argument prefix rule."""
+
+import array
+import collections
+
+import numpy as np
+import pytest
+
+import kiv_core
+from kiv_core import add_n, exp_n, ln_n
+
+
+class FloatLike:
+    def __float__(self):
+        return 2.5
+
+
+class IndexLike:
+    def __index__(self):
+        return 3
+
+
+@pytest.mark.parametrize(
+    "xs, expected",
+    [
+        ((0.0, 1.0), [1.0, 2.718281828459045]),
+        (range(2), [1.0, 2.718281828459045]),
+        (b"\x00", [1.0]),
+        ([True, 0], [2.718281828459045, 1.0]),
+        ([FloatLike()], [12.182493960703473]),
+        ([IndexLike()], [20.085536923187668]),
+        (np.array([0.0, 1.0]), [1.0, 2.718281828459045]),
+        (np.array([0.0, 1.0, 2.0])[::2], [1.0, 7.38905609893065]),
+        (np.array([0.0, 1.0], dtype=np.float32), [1.0, 2.718281828459045]),
+        (np.array([0, 1]), [1.0, 2.718281828459045]),
+        (array.array("d", [0.0, 1.0]), [1.0, 2.718281828459045]),
+        (memoryview(array.array("d", [1.0])), [2.718281828459045]),
+        (collections.deque([0.0]), [1.0]),
+        ([], []),
+    ],
+)
+def test_float_vector_accepts_sequences_of_numbers(xs, expected):
+    assert exp_n(xs) == expected
+
+
+def test_minus_one_is_a_valid_float():
+    class MinusOne:
+        def __float__(self):
+            return -1.0
+
+    assert add_n([-1.0, MinusOne()], [0.0, 0.0]) == [-1.0, -1.0]
+
+
+def _gen():
+    yield 1.0
+
+
+@pytest.mark.parametrize(
+    "call, exc, message",
+    [
+        (lambda: exp_n("123"), TypeError, "argument 'xs': Can't extract `str` to `Vec`"),
+        (lambda: ln_n("abc"), TypeError, "argument 'ys': Can't extract `str` to `Vec`"),
+        (lambda: exp_n(None), TypeError, "argument 'xs': 'NoneType' object cannot be converted to 'Sequence'"),
+        (lambda: exp_n({1.0: 2}), TypeError, "argument 'xs': 'dict' object cannot be converted to 'Sequence'"),
+        (lambda: exp_n({1.0}), TypeError, "argument 'xs': 'set' object cannot be converted to 'Sequence'"),
+        (lambda: exp_n(_gen()), TypeError, "argument 'xs': 'generator' object cannot be converted to 'Sequence'"),
+        (lambda: exp_n(1.0), TypeError, "argument 'xs': 'float' object cannot be converted to 'Sequence'"),
+        (lambda: add_n([1.0], None), TypeError, "argument 'bs': 'NoneType' object cannot be converted to 'Sequence'"),
+        (lambda: add_n([1.0, "x"], [1.0]), TypeError, "argument 'as_': must be real number, not str"),
+        (lambda: add_n([1.0], [None]), TypeError, "argument 'bs': must be real number, not NoneType"),
+        (lambda: exp_n(np.zeros((2, 2))), TypeError, "argument 'xs': only 0-dimensional arrays"),
+        (lambda: exp_n(), TypeError, "exp_n() missing 1 required positional argument: 'xs'"),
+        (lambda: add_n(), TypeError, "add_n() missing 2 required positional arguments: 'as_' and 'bs'"),
+        (lambda: add_n(bs=[1.0]), TypeError, "add_n() missing 1 required positional argument: 'as_'"),
+        (lambda: exp_n([1.0], [2.0]), TypeError, "exp_n() takes 1 positional arguments but 2 were given"),
+        (lambda: add_n([1.0], [2.0], [3.0]), TypeError, "add_n() takes 2 positional arguments but 3 were given"),
+        (lambda: exp_n([0.0], xs=[0.0]), TypeError, "exp_n() got multiple values for argument 'xs'"),
+        (lambda: exp_n(ys=[0.0]), TypeError, "exp_n() got an unexpected keyword argument 'ys'"),
+        (lambda: add_n(as_=[1.0], bs=[1.0], cs=[1.0]), TypeError, "add_n() got an unexpected keyword argument 'cs'"),
+    ],
+)
+def test_errors_have_exact_texts(call, exc, message):
+    with pytest.raises(exc) as info:
+        call()
+    assert type(info.value) is exc
+    assert str(info.value).startswith(message)
+    if "only 0-dimensional" not in message:
+        assert str(info.value) == message
+
+
+def test_keyword_arguments_bind():
+    assert exp_n(xs=[0.0]) == [1.0]
+    assert add_n(bs=[1.0], as_=[2.0]) == [3.0]
+
+
+def test_type_error_gets_the_prefix_and_keeps_its_cause():
+    root = KeyError("root")
+
+    class Bad:
+        def __float__(self):
+            raise TypeError("no float here") from root
+
+    with pytest.raises(TypeError) as info:
+        exp_n([Bad()])
+    assert str(info.value) == "argument 'xs': no float here"
+    assert info.value.__cause__ is root
+
+
+@pytest.mark.parametrize("error", [ValueError("bad value"), OverflowError("too big"), ZeroDivisionError("zero")])
+def test_other_errors_pass_unchanged(error):
+    class Bad:
+        def __float__(self):
+            raise error
+
+    with pytest.raises(type(error)) as info:
+        add_n([1.0], [Bad()])
+    assert info.value is error
+
+
+def test_float_conversion_of_a_huge_int_overflows_without_prefix():
+    with pytest.raises(OverflowError) as info:
+        exp_n([10**400])
+    assert not str(info.value).startswith("argument")
+
+
+def test_later_arguments_are_not_examined_after_a_failure():
+    touched = []
+
+    class Spy:
+        def __float__(self):
+            touched.append(1)
+            return 1.0
+
+    with pytest.raises(TypeError, match="argument 'as_'"):
+        add_n(None, [Spy()])
+    assert touched == []
+
+
+def test_sequences_that_change_while_converting():
+    xs = [1.0, 2.0]
+
+    class Grow:
+        def __float__(self):
+            xs.append(0.0) if len(xs) < 5 else None
+            return 0.0
+
+    xs.insert(1, Grow())
+    # The appended item is read, as the list iterator would read it.
+    assert len(exp_n(xs)) == 4
+
+    ys = [0.0, 0.0, 0.0]
+
+    class Shrink:
+        def __float__(self):
+            del ys[1:]
+            return 0.0
+
+    ys[0] = Shrink()
+    assert exp_n(ys) == [1.0]
+
+
+def test_a_length_that_fails_is_ignored():
+    class NoLen:
+        def __getitem__(self, i):
+            if i < 3:
+                return float(i)
+            raise IndexError
+
+    # Not a sequence by the interpreter's check? It defines __getitem__ on a class, so it is.
+    assert exp_n(NoLen()) == [1.0, 2.718281828459045, 7.38905609893065]
+
+
+def test_arguments_are_left_unchanged():
+    xs = [1.0, 2.0]
+    arr = np.array([1.0, 2.0])
+    exp_n(xs)
+    exp_n(arr)
+    assert xs == [1.0, 2.0] and arr.tolist() == [1.0, 2.0]
