@@ -8,7 +8,7 @@ from hypothesis import given
 from hypothesis import strategies as st
 
 from kiv_core import KIVKnot, KIVPair, KIVPoint
-from leakcheck import assert_no_leaks
+from leaks import assert_no_leak
 
 TWO_PI = 6.283185307179586
 HALF_PI = 1.5707963267948966
@@ -251,4 +251,4 @@ def _leak_cases():
 
 @pytest.mark.parametrize("name, call, watched", _leak_cases(), ids=[c[0] for c in _leak_cases()])
 def test_no_leaks(name, call, watched):
-    assert_no_leaks(call, *watched)
+    assert_no_leak(call, watched)
