@@ -196,6 +196,8 @@ Args bind(const FnDesc& d, PyObject* const* args, Py_ssize_t nargsf, PyObject* k
     const std::size_t nargs = static_cast<std::size_t>(PyVectorcall_NARGS(nargsf));
     if (nargs > d.params.size()) too_many_positional(d, nargs);
     for (std::size_t i = 0; i < nargs; ++i) out.at(i) = args[i];
+    // The common call: positional arguments only, every required one given.
+    if (kwnames == nullptr && nargs >= d.required) return out;
     if (kwnames != nullptr) {
         const Py_ssize_t nkw = PyTuple_GET_SIZE(kwnames);
         for (Py_ssize_t k = 0; k < nkw; ++k) {

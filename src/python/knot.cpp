@@ -11,15 +11,22 @@ using kiv::Point;
 
 constexpr const char* kKnotParams[] = {"point", "n", "theta"};
 
+const FnDesc kNew{"KIVKnot.__new__()", kKnotParams, 1};
+
+Knot read_new(const Args& a) {
+    const Point point = value_arg<Point>(a[0], "point");
+    // An omitted n or theta takes its default; an explicit None is converted (and fails).
+    const std::int64_t n = a.given(1) ? to_i64(a[1], "n") : 0;
+    const double theta = a.given(2) ? float_arg(a[2], "theta") : 0.0;
+    return kiv::make_knot(point, n, theta);
+}
+
 PyObject* knot_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    static const FnDesc desc{"KIVKnot.__new__()", kKnotParams, 1};
-    return new_entry(type, desc, args, kwargs, [](const Args& a) {
-        const Point point = value_arg<Point>(a[0], "point");
-        // An omitted n or theta takes its default; an explicit None is converted (and fails).
-        const std::int64_t n = a.given(1) ? to_i64(a[1], "n") : 0;
-        const double theta = a.given(2) ? to_f64(a[2], "theta") : 0.0;
-        return kiv::make_knot(point, n, theta);
-    });
+    return new_entry(type, kNew, args, kwargs, read_new);
+}
+
+PyObject* knot_call(PyObject* type, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) {
+    return call_entry(type, kNew, args, nargsf, kwnames, read_new);
 }
 
 #define KIV_KNOT_METHOD(NAME, WORK)                                                                    \
@@ -86,7 +93,7 @@ PyType_Slot g_slots[] = {
 
 PyType_Spec g_spec = {"kiv_core.KIVKnot", sizeof(Instance<Knot>), 0, kValueTypeFlags, g_slots};
 
-LazyType g_type(&g_spec);
+LazyType g_type(&g_spec, knot_call);
 
 }  // namespace
 

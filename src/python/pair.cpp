@@ -13,13 +13,20 @@ constexpr const char* kRealImag[] = {"real", "imag"};
 constexpr const char* kPolar[] = {"r", "theta"};
 constexpr const char* kAngle[] = {"angle"};
 
+const FnDesc kNew{"KIVPair.__new__()", kRealImag, 2};
+
+Pair read_new(const Args& a) {
+    const double real = float_arg(a[0], "real");
+    const double imag = float_arg(a[1], "imag");
+    return Pair{real, imag};
+}
+
 PyObject* pair_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    static const FnDesc desc{"KIVPair.__new__()", kRealImag, 2};
-    return new_entry(type, desc, args, kwargs, [](const Args& a) {
-        const double real = to_f64(a[0], "real");
-        const double imag = to_f64(a[1], "imag");
-        return Pair{real, imag};
-    });
+    return new_entry(type, kNew, args, kwargs, read_new);
+}
+
+PyObject* pair_call(PyObject* type, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) {
+    return call_entry(type, kNew, args, nargsf, kwnames, read_new);
 }
 
 // ---- static methods (no self) ----------------------------------------------------------------------
@@ -27,8 +34,8 @@ PyObject* pair_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 PyObject* from_values(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     static const FnDesc desc{"KIVPair.from_values()", kRealImag, 2};
     return static_entry(desc, args, nargs, kwnames, [](const Args& a) {
-        const double real = to_f64(a[0], "real");
-        const double imag = to_f64(a[1], "imag");
+        const double real = float_arg(a[0], "real");
+        const double imag = float_arg(a[1], "imag");
         return new_value(Pair{real, imag});
     });
 }
@@ -36,8 +43,8 @@ PyObject* from_values(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
 PyObject* from_polar(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     static const FnDesc desc{"KIVPair.from_polar()", kPolar, 2};
     return static_entry(desc, args, nargs, kwnames, [](const Args& a) {
-        const double r = to_f64(a[0], "r");
-        const double theta = to_f64(a[1], "theta");
+        const double r = float_arg(a[0], "r");
+        const double theta = float_arg(a[1], "theta");
         return new_value(kiv::from_polar(r, theta));
     });
 }
@@ -59,7 +66,7 @@ KIV_PAIR_CONSTANT(zero, 0.0, 0.0)
 PyObject* rotate_phase(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     static const FnDesc desc{"KIVPair.rotate_phase()", kAngle, 1};
     return method_entry<Pair>(desc, self, args, nargs, kwnames, [](Pair p, const Args& a) {
-        return new_value(kiv::rotate_phase(p, to_f64(a[0], "angle")));
+        return new_value(kiv::rotate_phase(p, float_arg(a[0], "angle")));
     });
 }
 
@@ -163,7 +170,7 @@ PyType_Slot g_slots[] = {
 
 PyType_Spec g_spec = {"kiv_core.KIVPair", sizeof(Instance<Pair>), 0, kValueTypeFlags, g_slots};
 
-LazyType g_type(&g_spec);
+LazyType g_type(&g_spec, pair_call);
 
 }  // namespace
 

@@ -13,13 +13,20 @@ constexpr const char* kNextTol[] = {"next", "tol"};
 constexpr const char* kSignatureC[] = {"plus_signature", "c"};
 constexpr const char* kPhiC[] = {"phi", "c"};
 
+const FnDesc kNew{"KIVPoint.__new__()", kXY, 2};
+
+Point read_new(const Args& a) {
+    const double x = float_arg(a[0], "x");
+    const double y = float_arg(a[1], "y");
+    return Point{x, y};
+}
+
 PyObject* point_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    static const FnDesc desc{"KIVPoint.__new__()", kXY, 2};
-    return new_entry(type, desc, args, kwargs, [](const Args& a) {
-        const double x = to_f64(a[0], "x");
-        const double y = to_f64(a[1], "y");
-        return Point{x, y};
-    });
+    return new_entry(type, kNew, args, kwargs, read_new);
+}
+
+PyObject* point_call(PyObject* type, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) {
+    return call_entry(type, kNew, args, nargsf, kwnames, read_new);
 }
 
 // A method without parameters: display name and the work on the point.
@@ -44,7 +51,7 @@ PyObject* conserves_tension(PyObject* self, PyObject* const* args, Py_ssize_t na
     static const FnDesc desc{"KIVPoint.conserves_tension()", kNextTol, 2};
     return method_entry<Point>(desc, self, args, nargs, kwnames, [](Point p, const Args& a) {
         const Point next = value_arg<Point>(a[0], "next");
-        const double tol = to_f64(a[1], "tol");
+        const double tol = float_arg(a[1], "tol");
         return from_bool(kiv::conserves_tension(p, next, tol));
     });
 }
@@ -53,7 +60,7 @@ PyObject* minkowski_delta(PyObject* self, PyObject* const* args, Py_ssize_t narg
     static const FnDesc desc{"KIVPoint.minkowski_delta()", kSignatureC, 2};
     return method_entry<Point>(desc, self, args, nargs, kwnames, [](Point p, const Args& a) {
         const bool plus_signature = to_bool(a[0], "plus_signature");
-        const double c = to_f64(a[1], "c");
+        const double c = float_arg(a[1], "c");
         return from_f64(kiv::minkowski_delta(p, plus_signature, c));
     });
 }
@@ -61,8 +68,8 @@ PyObject* minkowski_delta(PyObject* self, PyObject* const* args, Py_ssize_t narg
 PyObject* boost(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     static const FnDesc desc{"KIVPoint.boost()", kPhiC, 2};
     return method_entry<Point>(desc, self, args, nargs, kwnames, [](Point p, const Args& a) {
-        const double phi = to_f64(a[0], "phi");
-        const double c = to_f64(a[1], "c");
+        const double phi = float_arg(a[0], "phi");
+        const double c = float_arg(a[1], "c");
         return new_value(kiv::boost(p, phi, c));
     });
 }
@@ -121,7 +128,7 @@ PyType_Slot g_slots[] = {
 
 PyType_Spec g_spec = {"kiv_core.KIVPoint", sizeof(Instance<Point>), 0, kValueTypeFlags, g_slots};
 
-LazyType g_type(&g_spec);
+LazyType g_type(&g_spec, point_call);
 
 }  // namespace
 

@@ -54,6 +54,11 @@ const Rec& value_of(PyObject* o) noexcept {
     return reinterpret_cast<Instance<Rec>*>(o)->value;
 }
 
+// A float argument: an exact float is read in place; anything else goes through to_f64.
+inline double float_arg(PyObject* o, const char* param) {
+    return PyFloat_CheckExact(o) ? PyFloat_AS_DOUBLE(o) : to_f64(o, param);
+}
+
 // The receiver check: the record of self, or TypeError "'TYPE' object cannot be converted to 'CLASS'".
 template <class Rec>
 Rec receiver(PyObject* self) {
@@ -95,6 +100,16 @@ PyObject* new_entry(PyTypeObject* type, const FnDesc& desc, PyObject* args, PyOb
     return run([&] { return new_instance(type, body(bind(desc, args, kwargs))); });
 }
 
+// A constructor entry (fast-call form, the type's vectorcall): the same binding and reading as new_entry.
+template <class Body>
+PyObject* call_entry(PyObject* type, const FnDesc& desc, PyObject* const* args, std::size_t nargsf,
+                     PyObject* kwnames, Body&& body) {
+    return run([&] {
+        return new_instance(reinterpret_cast<PyTypeObject*>(type),
+                            body(bind(desc, args, static_cast<Py_ssize_t>(nargsf), kwnames)));
+    });
+}
+
 // A new str from ASCII text.
 inline Ref from_text(const std::string& text) {
     return require(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
@@ -112,6 +127,8 @@ inline PyCFunction as_method(FastcallFn f) {
 inline constexpr int kMethodFlags = METH_FASTCALL | METH_KEYWORDS;
 
 // The flags of a class type: no base-type flag (not subclassable), no instance dict, no weak references.
-inline constexpr unsigned int kValueTypeFlags = Py_TPFLAGS_DEFAULT;
+// The class's own attributes cannot be reassigned either, as for the interpreter's built-in types; this
+// also keeps the constructor's vectorcall in step with __new__.
+inline constexpr unsigned int kValueTypeFlags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE;
 
 }  // namespace kivpy

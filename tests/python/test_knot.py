@@ -125,6 +125,7 @@ def test_constructor_copies_the_point():
     k = KIVKnot(p, 3, 0.5)
     assert k.point is not p and state(k) == (1.0, 2.0, 3, 0.5)
     assert state(KIVKnot(point=p, theta=1.0, n=True)) == (1.0, 2.0, 1, 1.0)
+    assert state(KIVKnot.__new__(KIVKnot, p, theta=7.0)) == (1.0, 2.0, 0, 0.7168146928204138)
 
 
 @pytest.mark.parametrize(
@@ -137,6 +138,8 @@ def test_constructor_copies_the_point():
          "KIVKnot.__new__() got multiple values for argument 'point'"),
         (lambda: KIVKnot((0.0, 1.0)), TypeError, "argument 'point': 'tuple' object cannot be converted to 'KIVPoint'"),
         (lambda: KIVKnot(KIVPair(0, 1)), TypeError, "argument 'point': 'KIVPair' object cannot be converted to 'KIVPoint'"),
+        (lambda: KIVKnot.__new__(KIVKnot, 1), TypeError,
+         "argument 'point': 'int' object cannot be converted to 'KIVPoint'"),
         (lambda: KIVKnot(None), TypeError, "argument 'point': 'NoneType' object cannot be converted to 'KIVPoint'"),
         (lambda: KIVKnot(KIVPoint(0, 1), 1.5), TypeError, "argument 'n': 'float' object cannot be interpreted as an integer"),
         (lambda: KIVKnot(KIVPoint(0, 1), None), TypeError,
@@ -236,6 +239,7 @@ def _leak_cases():
         ("new", lambda: KIVKnot(p, n, theta), (p, n, theta, KIVKnot)),
         ("new keywords", lambda: KIVKnot(theta=theta, point=p), (p, theta)),
         ("new bad point", lambda: KIVKnot(bad), (bad,)),
+        ("explicit __new__", lambda: KIVKnot.__new__(KIVKnot, p, n=n), (p, n, KIVKnot)),
         ("new bad n", lambda: KIVKnot(p, theta), (p, theta)),
         ("new overflow n", lambda: KIVKnot(p, big), (p, big)),
         ("new extra", lambda: KIVKnot(p, n, theta, n), (p, n, theta)),

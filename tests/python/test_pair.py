@@ -56,6 +56,7 @@ def test_constructors_and_constants():
     assert parts(KIVPair.unit_i()) == (0.0, 1.0)
     assert parts(KIVPair.one()) == (1.0, 0.0)
     assert parts(KIVPair.zero()) == (0.0, 0.0)
+    assert parts(KIVPair.__new__(KIVPair, imag=2, real=1)) == (1.0, 2.0)
     # Static methods are reachable through an instance too.
     assert parts(KIVPair(9, 9).one()) == (1.0, 0.0)
 
@@ -86,6 +87,8 @@ def test_from_polar(r, theta, want):
         (lambda: KIVPair(1, 2).rotate_phase("a"), TypeError, "argument 'angle': must be real number, not str"),
         (lambda: KIVPair(1, 2).conjugate(1), TypeError, "KIVPair.conjugate() takes 0 positional arguments but 1 was given"),
         (lambda: KIVPair(10**400, 0), OverflowError, "int too large to convert to float"),
+        (lambda: KIVPair.__new__(KIVPair, 1, 2, 3), TypeError,
+         "KIVPair.__new__() takes 2 positional arguments but 3 were given"),
     ],
 )
 def test_argument_errors(call, error, message):
@@ -357,6 +360,7 @@ def _leak_cases():
     return [
         ("new", lambda: KIVPair(a, b), (a, b, KIVPair)),
         ("new bad", lambda: KIVPair(a, "x"), (a,)),
+        ("explicit __new__", lambda: KIVPair.__new__(KIVPair, real=a, imag=b), (a, b, KIVPair)),
         ("from_polar", lambda: KIVPair.from_polar(r=a, theta=b), (a, b)),
         ("constants", lambda: (KIVPair.one(), KIVPair.zero(), KIVPair.unit_i()), (KIVPair,)),
         ("add", lambda: p + q, (p, q, KIVPair)),

@@ -117,6 +117,17 @@ def test_constructor_errors(args, kwargs, error, message):
     assert str(info.value) == message
 
 
+def test_explicit_new_binds_the_same_way():
+    # KIVPoint(...) and KIVPoint.__new__(KIVPoint, ...) take different call paths into the same binding.
+    assert coords(KIVPoint.__new__(KIVPoint, 1, y=2)) == (1.0, 2.0)
+    with pytest.raises(TypeError) as info:
+        KIVPoint.__new__(KIVPoint, 1)
+    assert str(info.value) == "KIVPoint.__new__() missing 1 required positional argument: 'y'"
+    with pytest.raises(TypeError) as info:
+        KIVPoint.__new__(KIVPoint, 1, 2, x=3)
+    assert str(info.value) == "KIVPoint.__new__() got multiple values for argument 'x'"
+
+
 def test_conversion_error_keeps_its_cause():
     root = KeyError("root")
 
@@ -387,6 +398,9 @@ def test_points_are_immutable_and_closed():
         class Sub(KIVPoint):
             pass
 
+    for name in ("tension", "__new__", "extra"):
+        with pytest.raises(TypeError, match="immutable type"):
+            setattr(KIVPoint, name, None)
     assert coords(p) == (1.0, 2.0)
     assert p.mirror_pulse() is not p
 
@@ -401,6 +415,8 @@ def _leak_cases():
     return [
         ("new", lambda: KIVPoint(x, y), (x, y, KIVPoint)),
         ("new by keyword", lambda: KIVPoint(y=y, x=x), (x, y)),
+        ("explicit __new__", lambda: KIVPoint.__new__(KIVPoint, x, y=y), (x, y, KIVPoint)),
+        ("explicit __new__ bad", lambda: KIVPoint.__new__(KIVPoint, bad, y), (bad, y)),
         ("new wrong arg", lambda: KIVPoint(x, bad), (x, bad)),
         ("new missing", lambda: KIVPoint(x), (x,)),
         ("tension", lambda: p.tension(), (p,)),
