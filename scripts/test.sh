@@ -22,3 +22,7 @@ ensure_cmake "$VENV"
 cmake -S . -B build/cpp-tests -DKIV_BUILD_TESTS=ON -DKIV_BUILD_MODULE=OFF >/dev/null
 cmake --build build/cpp-tests -j2
 ctest --test-dir build/cpp-tests --output-on-failure
+
+stage "sanitizer build: Python and C++ tests under address and undefined-behaviour sanitizers"
+bash scripts/sanitize.sh
+stage "done"

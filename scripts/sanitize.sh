@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Builds the extension and the C++ unit tests a second time with address and undefined-behaviour
+# sanitizers (build/asan) and runs the whole Python suite and the C++ tests against that build.
+# Any sanitizer report aborts the process and fails the run. Sets up its own virtual environment when
+# run alone.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/common.sh
+
+VENV="$PWD/.venv-test"
+PY=$(make_venv "$VENV")
+"$PY" -m pip install -q pytest hypothesis numpy
+ensure_gtest
+ensure_cmake "$VENV"
+
+cmake -S . -B build/asan -DKIV_SANITIZE=ON -DKIV_BUILD_TESTS=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DPython_EXECUTABLE="$PY" >/dev/null
+cmake --build build/asan -j2
+
+# The interpreter is not instrumented, so the sanitizer runtime must be loaded first; libstdc++ is
+# preloaded with it so that its interceptors find the real C++ exception machinery.
+export LD_PRELOAD="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libstdc++.so)"
+export PYTHONMALLOC=malloc
+# The interpreter's own exit-time allocations are not ours: leak detection stays off for Python.
+export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:strict_init_order=1
+export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+export PYTHONPATH="$PWD/build/asan"
+"$PY" -c 'import kiv_core, sys; assert kiv_core.__file__.startswith(sys.argv[1]), kiv_core.__file__' "$PWD/build/asan"
+(cd tests/python && "$PY" -m pytest -q -p no:cacheprovider .)
+
+# The C++ tests run without the interpreter, so leaks are checked there.
+unset LD_PRELOAD PYTHONMALLOC
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 ctest --test-dir build/asan --output-on-failure
