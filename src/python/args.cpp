@@ -288,7 +288,10 @@ bool to_bool(PyObject* o, const char* param) {
         if (o == Py_False) return false;
         // numpy's bool scalars are read through their own truth-value slot.
         PyTypeObject* type = Py_TYPE(o);
-        Ref module = Ref::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__module__"));
+        // An interned name, made once: a fresh string per call would churn the type attribute cache.
+        static PyObject* module_name = nullptr;  // kept for the life of the process
+        if (module_name == nullptr) module_name = require(PyUnicode_InternFromString("__module__")).release();
+        Ref module = Ref::steal(PyObject_GetAttr(reinterpret_cast<PyObject*>(type), module_name));
         if (!module) PyErr_Clear();
         if (module && PyUnicode_Check(module.get()) && PyUnicode_EqualToUTF8(module.get(), "numpy")) {
             Ref name = Ref::steal(PyType_GetName(type));
