@@ -100,7 +100,12 @@ def test_flip_from_zero_turns_back_to_exactly_zero():
 
 @pytest.mark.parametrize(
     "n, after_pulse, after_flip",
-    [(I64_MAX, I64_MIN, I64_MIN + 3), (I64_MAX - 3, I64_MAX - 2, I64_MIN), (-1, 0, 3), (I64_MIN, I64_MIN + 1, I64_MIN + 4)],
+    [
+        (I64_MAX, I64_MIN, I64_MIN + 3),
+        (I64_MAX - 3, I64_MAX - 2, I64_MIN),
+        (-1, 0, 3),
+        (I64_MIN, I64_MIN + 1, I64_MIN + 4),
+    ],
 )
 def test_count_wraps(n, after_pulse, after_flip):
     k = KIVKnot(KIVPoint(0, 1), n)
@@ -108,7 +113,10 @@ def test_count_wraps(n, after_pulse, after_flip):
     assert k.flip().flip_count == after_flip
 
 
-@pytest.mark.parametrize("n, yield_", [(7, 2), (-5, -2), (3, 0), (-3, 0), (8, 4), (-8, -4), (I64_MAX, I64_MAX // 4 * 2), (I64_MIN, I64_MIN // 2)])
+@pytest.mark.parametrize(
+    "n, yield_",
+    [(7, 2), (-5, -2), (3, 0), (-3, 0), (8, 4), (-8, -4), (I64_MAX, I64_MAX // 4 * 2), (I64_MIN, I64_MIN // 2)],
+)
 def test_tread_yield_truncates(n, yield_):
     assert KIVKnot(KIVPoint(0, 1), n=n).tread_yield() == yield_
 
@@ -132,23 +140,50 @@ def test_constructor_copies_the_point():
     "call, error, message",
     [
         (lambda: KIVKnot(), TypeError, "KIVKnot.__new__() missing 1 required positional argument: 'point'"),
-        (lambda: KIVKnot(KIVPoint(0, 1), 1, 2.0, 3), TypeError,
-         "KIVKnot.__new__() takes from 1 to 3 positional arguments but 4 were given"),
-        (lambda: KIVKnot(KIVPoint(0, 1), point=KIVPoint(0, 1)), TypeError,
-         "KIVKnot.__new__() got multiple values for argument 'point'"),
+        (
+            lambda: KIVKnot(KIVPoint(0, 1), 1, 2.0, 3),
+            TypeError,
+            "KIVKnot.__new__() takes from 1 to 3 positional arguments but 4 were given",
+        ),
+        (
+            lambda: KIVKnot(KIVPoint(0, 1), point=KIVPoint(0, 1)),
+            TypeError,
+            "KIVKnot.__new__() got multiple values for argument 'point'",
+        ),
         (lambda: KIVKnot((0.0, 1.0)), TypeError, "argument 'point': 'tuple' object cannot be converted to 'KIVPoint'"),
-        (lambda: KIVKnot(KIVPair(0, 1)), TypeError, "argument 'point': 'KIVPair' object cannot be converted to 'KIVPoint'"),
-        (lambda: KIVKnot.__new__(KIVKnot, 1), TypeError,
-         "argument 'point': 'int' object cannot be converted to 'KIVPoint'"),
+        (
+            lambda: KIVKnot(KIVPair(0, 1)),
+            TypeError,
+            "argument 'point': 'KIVPair' object cannot be converted to 'KIVPoint'",
+        ),
+        (
+            lambda: KIVKnot.__new__(KIVKnot, 1),
+            TypeError,
+            "argument 'point': 'int' object cannot be converted to 'KIVPoint'",
+        ),
         (lambda: KIVKnot(None), TypeError, "argument 'point': 'NoneType' object cannot be converted to 'KIVPoint'"),
-        (lambda: KIVKnot(KIVPoint(0, 1), 1.5), TypeError, "argument 'n': 'float' object cannot be interpreted as an integer"),
-        (lambda: KIVKnot(KIVPoint(0, 1), None), TypeError,
-         "argument 'n': 'NoneType' object cannot be interpreted as an integer"),
+        (
+            lambda: KIVKnot(KIVPoint(0, 1), 1.5),
+            TypeError,
+            "argument 'n': 'float' object cannot be interpreted as an integer",
+        ),
+        (
+            lambda: KIVKnot(KIVPoint(0, 1), None),
+            TypeError,
+            "argument 'n': 'NoneType' object cannot be interpreted as an integer",
+        ),
         (lambda: KIVKnot(KIVPoint(0, 1), theta=None), TypeError, "argument 'theta': must be real number, not NoneType"),
         (lambda: KIVKnot(KIVPoint(0, 1), 2**63), OverflowError, None),
-        (lambda: KIVKnot(KIVPoint(0, 1)).pulse(1), TypeError, "KIVKnot.pulse() takes 0 positional arguments but 1 was given"),
-        (lambda: KIVKnot(KIVPoint(0, 1)).tread_yield(n=1), TypeError,
-         "KIVKnot.tread_yield() got an unexpected keyword argument 'n'"),
+        (
+            lambda: KIVKnot(KIVPoint(0, 1)).pulse(1),
+            TypeError,
+            "KIVKnot.pulse() takes 0 positional arguments but 1 was given",
+        ),
+        (
+            lambda: KIVKnot(KIVPoint(0, 1)).tread_yield(n=1),
+            TypeError,
+            "KIVKnot.tread_yield() got an unexpected keyword argument 'n'",
+        ),
     ],
 )
 def test_argument_errors(call, error, message):
@@ -177,8 +212,13 @@ def structural(v):
 
 @pytest.mark.parametrize(
     "x, y, shown",
-    [(1e16, 1e-5, "x: 1e16, y: 1e-5"), (12345.678, -2.25, "x: 12345.678, y: -2.25"), (1.5e-5, -0.0, "x: 1.5e-5, y: -0.0"),
-     (NAN, -INF, "x: NaN, y: -inf"), (9999999999999998.0, 0.0001, "x: 9999999999999998.0, y: 0.0001")],
+    [
+        (1e16, 1e-5, "x: 1e16, y: 1e-5"),
+        (12345.678, -2.25, "x: 12345.678, y: -2.25"),
+        (1.5e-5, -0.0, "x: 1.5e-5, y: -0.0"),
+        (NAN, -INF, "x: NaN, y: -inf"),
+        (9999999999999998.0, 0.0001, "x: 9999999999999998.0, y: 0.0001"),
+    ],
 )
 def test_repr_structural_point(x, y, shown):
     assert repr(KIVKnot(KIVPoint(x, y))).endswith(f"point=KIVPoint {{ {shown} }})")

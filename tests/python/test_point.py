@@ -178,7 +178,9 @@ def test_tension_matches_formula(x, y):
     assert same(KIVPoint(x, y).tension(), guarded_exp(x) - guarded_ln(y))
 
 
-@pytest.mark.parametrize("x, slipping", [(710.0, True), (709.78, False), (EXP_OVERFLOW, False), (INF, True), (NAN, False)])
+@pytest.mark.parametrize(
+    "x, slipping", [(710.0, True), (709.78, False), (EXP_OVERFLOW, False), (INF, True), (NAN, False)]
+)
 def test_is_slipping_threshold(x, slipping):
     assert KIVPoint(x, 1.0).is_slipping() is slipping
 
@@ -245,7 +247,9 @@ def test_minkowski_delta_accepts_numpy_bools():
     assert p.minkowski_delta(np.False_, 2.0) == p.minkowski_delta(False, 2.0)
 
 
-@pytest.mark.parametrize("flag, name", [(1, "int"), (0, "int"), (None, "NoneType"), (np.int64(1), "int64"), ("yes", "str")])
+@pytest.mark.parametrize(
+    "flag, name", [(1, "int"), (0, "int"), (None, "NoneType"), (np.int64(1), "int64"), ("yes", "str")]
+)
 def test_minkowski_delta_refuses_non_bools(flag, name):
     with pytest.raises(TypeError) as info:
         KIVPoint(0.5, 3.0).minkowski_delta(flag, 1.0)
@@ -309,7 +313,10 @@ def test_conserves_tension_needs_a_point(other, name):
     [
         (lambda p: p.tension(1), "KIVPoint.tension() takes 0 positional arguments but 1 was given"),
         (lambda p: p.pulse(k=1), "KIVPoint.pulse() got an unexpected keyword argument 'k'"),
-        (lambda p: p.conserves_tension(p), "KIVPoint.conserves_tension() missing 1 required positional argument: 'tol'"),
+        (
+            lambda p: p.conserves_tension(p),
+            "KIVPoint.conserves_tension() missing 1 required positional argument: 'tol'",
+        ),
         (lambda p: p.boost(), "KIVPoint.boost() missing 2 required positional arguments: 'phi' and 'c'"),
         (lambda p: p.boost(1.0, phi=2.0), "KIVPoint.boost() got multiple values for argument 'phi'"),
         (lambda p: p.boost("x", "y"), "argument 'phi': must be real number, not str"),
