@@ -228,6 +228,8 @@ Args bind(const FnDesc& d, PyObject* const* args, Py_ssize_t nargsf, PyObject* k
     const std::size_t nargs = static_cast<std::size_t>(PyVectorcall_NARGS(nargsf));
     if (nargs > d.params.size()) too_many_positional(d, nargs);
     for (std::size_t i = 0; i < nargs; ++i) out.at(i) = args[i];
+    // The common call: positional arguments only, every required one given.
+    if (kwnames == nullptr && nargs >= d.required) return out;
     if (kwnames != nullptr) {
         const Py_ssize_t nkw = PyTuple_GET_SIZE(kwnames);
         for (Py_ssize_t k = 0; k < nkw; ++k) {
@@ -318,7 +320,10 @@ bool to_bool(PyObject* o, const char* param) {
         if (o == Py_False) return false;
         // numpy's bool scalars are read through their own truth-value slot.
         PyTypeObject* type = Py_TYPE(o);
-        Ref module = Ref::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__module__"));
+        // An interned name, made once: a fresh string per call would churn the type attribute cache.
+        static PyObject* module_name = nullptr;  // kept for the life of the process
+        if (module_name == nullptr) module_name = require(PyUnicode_InternFromString("__module__")).release();
+        Ref module = Ref::steal(PyObject_GetAttr(reinterpret_cast<PyObject*>(type), module_name));
         if (!module) PyErr_Clear();
         if (module && PyUnicode_Check(module.get()) && PyUnicode_EqualToUTF8(module.get(), "numpy")) {
             Ref name = Ref::steal(PyType_GetName(type));

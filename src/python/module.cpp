@@ -15,12 +15,15 @@ struct Entry {
     PyMethodDef* function;
 };
 
-[[maybe_unused]] Entry class_entry(PyTypeObject* (*type)(), const char* name) { return {type, name, nullptr}; }
+Entry class_entry(PyTypeObject* (*type)(), const char* name) { return {type, name, nullptr}; }
 Entry function_entry(PyMethodDef* def) { return {nullptr, nullptr, def}; }
 
 // The order here is the order of the module's namespace and of __all__.
 const Entry* registration_table(std::size_t& count) {
     static const Entry entries[] = {
+        class_entry(&point_type, "KIVPoint"),
+        class_entry(&pair_type, "KIVPair"),
+        class_entry(&knot_type, "KIVKnot"),
         function_entry(&schrodinger_step_n_def),
         function_entry(&rotate_phase_n_def),
         function_entry(&simulate_pulses_n_def),

@@ -5,6 +5,12 @@
 
 namespace kivpy {
 
+// Value classes (point.cpp, pair.cpp, knot.cpp): their type objects, created on first use; a failure to
+// create one leaves the interpreter's error set and throws PyErrorSet.
+PyTypeObject* point_type();
+PyTypeObject* pair_type();
+PyTypeObject* knot_type();
+
 // Element-wise batch functions (functions.cpp).
 extern PyMethodDef exp_n_def, ln_n_def, add_n_def, sub_n_def, mul_n_def, div_n_def, sqrt_n_def, sin_n_def,
     cos_n_def, tension_n_def, pow_n_def;
