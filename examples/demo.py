@@ -20,6 +20,46 @@ total = sum(kiv_core.tension_n(big, [1.0 + v for v in big]))
 print(f"  sum of kiv over {n:,} points, computed on the worker pool: {total:.6f}")
 
 print()
+print("== Value classes: KIVPoint, KIVPair, KIVKnot (immutable; every move returns a new object)")
+p = kiv_core.KIVPoint(1.5, -2)
+print(f"  {p!r}: tension {p.tension()!r}, slipping past exp's limit: {p.is_slipping()}")
+print(f"  mirror pulse (x, y) -> (|y|, tension): {p.mirror_pulse()!r}")
+print(f"  frame coordinates (exp x, ln|y|): {p.pair()!r}")
+print(f"  deltas: Euclidean {p.euclidean_delta():.6f}, Minkowski {p.minkowski_delta(True, 1.0):.6f}")
+b = p.boost(0.5, 1.0)
+print(f"  boost by rapidity 0.5: {b!r}, Minkowski delta kept: {b.minkowski_delta(True, 1.0):.6f}")
+
+z = kiv_core.KIVPair(1, 2)
+w = kiv_core.KIVPair.from_polar(2.0, math.pi / 2)
+print(f"  {z!r} * {w!r} = {z * w!r}")
+print(f"  {z!r} / KIVPair.zero() = {z / kiv_core.KIVPair.zero()!r} (never raises)")
+print(f"  |z| = {abs(z)!r}, arg z = {z.argument!r}, conjugate {z.conjugate()!r}")
+print(f"  z.rotate_phase(2*pi) == z: {z.rotate_phase(2 * math.pi) == z} (equality within 1e-9)")
+
+k = kiv_core.KIVKnot(kiv_core.KIVPoint(0, 1))
+print(f"  {k!r}")
+print(f"  pulse: {k.pulse()!r}")
+print(f"  flip (four pulses): {k.flip()!r}, tread yield {k.flip().tread_yield()}")
+print(f"  the count wraps: {kiv_core.KIVKnot(k.point, 2**63 - 1).pulse().flip_count}")
+
+print()
+print("== Batch physics over lists of (x, y) tuples")
+points = [(0.0, 1.0), (1.0, math.e), (0.5, 2.0)]
+for (x, y), (bx, by) in zip(points, kiv_core.boost_n(points, [0.25, 0.5, -0.5], 1.0)):
+    print(f"  boost of ({x:g}, {y:.6g}) by its rapidity: ({bx:.6f}, {by:.6f})")
+print("  two mirror pulses from (0, 1), with their tensions:", kiv_core.simulate_pulses_n(0.0, 1.0, 2))
+
+print()
+print("== Algebra kernels")
+e0, e1 = [0.0, 1.0, 0.0, 0.0], [0.0, 0.0, 1.0, 0.0]
+print("  geometric product e0 e1 and e1 e0 under signature [1, 1]:",
+      kiv_core.geometric_product_n([e0, e1], [e1, e0], [1, 1]))
+print("  e0 squared under signature [-1, 1]:", kiv_core.geometric_product_n([e0], [e0], [-1, 1]))
+o1 = [0.0, 1.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0]
+o2 = [0.0, 0.0, 1.0, 0.0, 0.0, 0.0, 0.0, 0.0]
+print("  octonion products e1 e2 and e2 e1:", kiv_core.octonion_mul_n([o1, o2], [o2, o1]))
+
+print()
 print("== Formula discovery: find a formula from samples of x and y")
 xs = [0.5 + 0.25 * i for i in range(12)]
 ys = [x * x + math.exp(x) for x in xs]

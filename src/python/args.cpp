@@ -96,9 +96,22 @@ std::size_t length_hint(PyObject* o) {
     return static_cast<std::size_t>(n);
 }
 
-// Iterates o with the interpreter's protocol, calling each(item) with a borrowed item.
+// Iterates o with the interpreter's protocol, calling each(item) with a borrowed item. Exact lists
+// and tuples are walked by index, which yields what their iterators yield: a list's length is read
+// again at every step, as its iterator does, since handling an item may run code that changes it.
 template <class Each>
 void for_each_item(PyObject* o, Each&& each) {
+    if (PyList_CheckExact(o)) {
+        for (Py_ssize_t i = 0; i < PyList_GET_SIZE(o); ++i) {
+            Ref item = Ref::borrow(PyList_GET_ITEM(o, i));
+            each(item.get());
+        }
+        return;
+    }
+    if (PyTuple_CheckExact(o)) {
+        for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(o); ++i) each(PyTuple_GET_ITEM(o, i));
+        return;
+    }
     Ref it = require(PyObject_GetIter(o));
     for (;;) {
         Ref item = Ref::steal(PyIter_Next(it.get()));
@@ -159,6 +172,25 @@ void read_f64_vec(PyObject* o, std::vector<double>& out) {
     for_each_item(o, [&](PyObject* item) { out.push_back(f64_of(item)); });
 }
 
+// Reads an exact list or tuple of exactly N exact floats in one pass, with no call per item; false for
+// anything else, which the general path then converts (with its errors).
+template <std::size_t N>
+bool read_exact_floats(PyObject* item, std::array<double, N>& v) {
+    PyObject* const* items;
+    if (PyList_CheckExact(item) && PyList_GET_SIZE(item) == static_cast<Py_ssize_t>(N)) {
+        items = reinterpret_cast<PyListObject*>(item)->ob_item;
+    } else if (PyTuple_CheckExact(item) && PyTuple_GET_SIZE(item) == static_cast<Py_ssize_t>(N)) {
+        items = reinterpret_cast<PyTupleObject*>(item)->ob_item;
+    } else {
+        return false;
+    }
+    for (std::size_t k = 0; k < N; ++k) {
+        if (!PyFloat_CheckExact(items[k])) return false;
+        v[k] = PyFloat_AS_DOUBLE(items[k]);
+    }
+    return true;
+}
+
 // Runs a conversion body; on failure applies the argument-prefix rule for param.
 template <class Body>
 auto converting(const char* param, Body&& body) -> decltype(body()) {
@@ -196,6 +228,8 @@ Args bind(const FnDesc& d, PyObject* const* args, Py_ssize_t nargsf, PyObject* k
     const std::size_t nargs = static_cast<std::size_t>(PyVectorcall_NARGS(nargsf));
     if (nargs > d.params.size()) too_many_positional(d, nargs);
     for (std::size_t i = 0; i < nargs; ++i) out.at(i) = args[i];
+    // The common call: positional arguments only, every required one given.
+    if (kwnames == nullptr && nargs >= d.required) return out;
     if (kwnames != nullptr) {
         const Py_ssize_t nkw = PyTuple_GET_SIZE(kwnames);
         for (Py_ssize_t k = 0; k < nkw; ++k) {
@@ -286,12 +320,10 @@ bool to_bool(PyObject* o, const char* param) {
         if (o == Py_False) return false;
         // numpy's bool scalars are read through their own truth-value slot.
         PyTypeObject* type = Py_TYPE(o);
-        // An interned name, made once: a fresh name string per lookup would take a new slot of the
-        // interpreter's attribute cache each time (bounded, but it looks like growth to leak checks).
-        static PyObject* module_attr = nullptr;  // kept for the life of the process
-        if (module_attr == nullptr) module_attr = PyUnicode_InternFromString("__module__");
-        if (module_attr == nullptr) throw PyErrorSet{};
-        Ref module = Ref::steal(PyObject_GetAttr(reinterpret_cast<PyObject*>(type), module_attr));
+        // An interned name, made once: a fresh string per call would churn the type attribute cache.
+        static PyObject* module_name = nullptr;  // kept for the life of the process
+        if (module_name == nullptr) module_name = require(PyUnicode_InternFromString("__module__")).release();
+        Ref module = Ref::steal(PyObject_GetAttr(reinterpret_cast<PyObject*>(type), module_name));
         if (!module) PyErr_Clear();
         if (module && PyUnicode_Check(module.get()) && PyUnicode_EqualToUTF8(module.get(), "numpy")) {
             Ref name = Ref::steal(PyType_GetName(type));
@@ -355,6 +387,11 @@ std::vector<std::array<double, 8>> to_oct(PyObject* o, const char* param) {
         std::vector<std::array<double, 8>> out;
         out.reserve(length_hint(o));
         for_each_item(o, [&](PyObject* item) {
+            std::array<double, 8> v;
+            if (read_exact_floats<8>(item, v)) {
+                out.push_back(v);
+                return;
+            }
             if (!PySequence_Check(item)) raise_cannot_convert(item, "Sequence");
             const Py_ssize_t n = PySequence_Size(item);
             if (n < 0) throw PyErrorSet{};
@@ -362,7 +399,6 @@ std::vector<std::array<double, 8>> to_oct(PyObject* o, const char* param) {
                 std::string text = "expected a sequence of length 8 (got " + std::to_string(n) + ")";
                 raise(PyExc_ValueError, text.c_str());
             }
-            std::array<double, 8> v{};
             for (Py_ssize_t k = 0; k < 8; ++k) {
                 // Exact lists and tuples are read in place; the list's length is checked again each
                 // step because converting an item may run code that shrinks it.

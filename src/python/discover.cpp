@@ -9,6 +9,7 @@
 #include "frame.hpp"
 #include "kiv/discover/render.hpp"
 #include "kiv/discover/search.hpp"
+#include "kiv/text.hpp"
 #include "registry.hpp"
 #include "types.hpp"
 
@@ -45,7 +46,7 @@ void result_dealloc(PyObject* self) {
 PyObject* result_repr(PyObject* self) {
     return run([&] {
         const SearchResultRec& r = receiver(self);
-        std::string text = "SearchResult(formula='" + r.formula + "', error=" + kiv::discover::exponent2(r.error) +
+        std::string text = "SearchResult(formula='" + r.formula + "', error=" + kiv::format_exponent(r.error, 2) +
                            ", complexity=" + std::to_string(r.complexity) + ")";
         return require(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
     });

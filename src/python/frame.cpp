@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "kiv/failure.hpp"
+#include "kiv/memory.hpp"
 
 namespace kivpy {
 namespace {
@@ -53,6 +54,9 @@ void translate_current_exception() noexcept {
         if (!PyErr_Occurred()) set_panic("an error was reported without an exception set");
     } catch (const kiv::InternalFailure& e) {
         set_panic(e.what());
+    } catch (const kiv::OutOfMemory& e) {
+        // A request sized up front and refused: the caller's count is too large, not a broken invariant.
+        PyErr_SetString(PyExc_MemoryError, e.what());
     } catch (const std::out_of_range& e) {
         set_panic(e.what());
     } catch (const std::length_error& e) {

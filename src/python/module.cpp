@@ -15,12 +15,19 @@ struct Entry {
     PyMethodDef* function;
 };
 
-[[maybe_unused]] Entry class_entry(PyTypeObject* (*type)(), const char* name) { return {type, name, nullptr}; }
+Entry class_entry(PyTypeObject* (*type)(), const char* name) { return {type, name, nullptr}; }
 Entry function_entry(PyMethodDef* def) { return {nullptr, nullptr, def}; }
 
 // The order here is the order of the module's namespace and of __all__.
 const Entry* registration_table(std::size_t& count) {
     static const Entry entries[] = {
+        class_entry(&point_type, "KIVPoint"),
+        class_entry(&pair_type, "KIVPair"),
+        class_entry(&knot_type, "KIVKnot"),
+        function_entry(&schrodinger_step_n_def),
+        function_entry(&rotate_phase_n_def),
+        function_entry(&simulate_pulses_n_def),
+        function_entry(&boost_n_def),
         function_entry(&exp_n_def),
         function_entry(&ln_n_def),
         function_entry(&add_n_def),
@@ -32,6 +39,9 @@ const Entry* registration_table(std::size_t& count) {
         function_entry(&cos_n_def),
         function_entry(&tension_n_def),
         function_entry(&pow_n_def),
+        function_entry(&christoffel_batch_n_def),
+        function_entry(&octonion_mul_n_def),
+        function_entry(&geometric_product_n_def),
         class_entry(&search_result_type, "PySearchResult"),
         function_entry(&find_formula_def),
     };

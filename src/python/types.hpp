@@ -28,6 +28,9 @@ inline void dealloc_instance(PyObject* self) {
 class LazyType {
 public:
     explicit LazyType(PyType_Spec* spec) : spec_(spec) {}
+    // With a vectorcall function for calls of the type object itself (the constructor): the call then
+    // skips building an argument tuple and the __init__ step.
+    LazyType(PyType_Spec* spec, vectorcallfunc constructor) : spec_(spec), constructor_(constructor) {}
 
     // The type, or PyErrorSet with the interpreter's error (registration returns that error).
     PyTypeObject* get() {
@@ -36,6 +39,7 @@ public:
             if (t == nullptr) throw PyErrorSet{};
             if (type_ == nullptr) {
                 type_ = reinterpret_cast<PyTypeObject*>(t);  // kept for the life of the process
+                if (constructor_ != nullptr) type_->tp_vectorcall = constructor_;
             } else {
                 Py_DECREF(t);  // another caller stored one first; that one stays in use
             }
@@ -56,6 +60,7 @@ public:
 
 private:
     PyType_Spec* spec_;
+    vectorcallfunc constructor_ = nullptr;
     PyTypeObject* type_ = nullptr;
 };
 

@@ -60,28 +60,81 @@ def is_float_list(r):
     return type(r) is list and all(type(v) is float for v in r)
 
 
-# name -> (parameter kinds, result check, extra exception types)
-ENTRIES = {name: (["floats"], is_float_list, ()) for name in ["exp_n", "ln_n", "sqrt_n", "sin_n", "cos_n"]}
-ENTRIES.update({name: (["floats", "floats"], is_float_list, ())
+def is_float(r):
+    return type(r) is float
+
+
+def is_list_of(cls):
+    return lambda r: type(r) is list and all(type(v) is cls for v in r)
+
+
+def instance_of(cls):
+    return lambda r: type(r) is cls
+
+
+KINDS["point"] = st.builds(kiv_core.KIVPoint, any_float, any_float)
+KINDS["pair"] = st.builds(kiv_core.KIVPair, any_float, any_float)
+KINDS["knot"] = st.builds(kiv_core.KIVKnot, KINDS["point"], KINDS["i64"], any_float)
+
+P, Q, K = kiv_core.KIVPoint, kiv_core.KIVPair, kiv_core.KIVKnot
+
+# name -> (callable, parameter kinds, result check, extra exception types). A kind written "self:KIND"
+# is the receiver of a method: always well-typed, never garbage, and never dropped or doubled.
+ENTRIES = {name: (getattr(kiv_core, name), ["floats"], is_list_of(float), ())
+           for name in ["exp_n", "ln_n", "sqrt_n", "sin_n", "cos_n"]}
+ENTRIES.update({name: (getattr(kiv_core, name), ["floats", "floats"], is_list_of(float), ())
                 for name in ["add_n", "sub_n", "mul_n", "div_n", "pow_n", "tension_n"]})
+ENTRIES.update({
+    "KIVPoint": (P, ["float", "float"], instance_of(P), ()),
+    "KIVPoint.tension": (P.tension, ["self:point"], is_float, ()),
+    "KIVPoint.mirror_pulse": (P.mirror_pulse, ["self:point"], instance_of(P), ()),
+    "KIVPoint.frame_shift": (P.frame_shift, ["self:point"], instance_of(P), ()),
+    "KIVPoint.is_slipping": (P.is_slipping, ["self:point"], instance_of(bool), ()),
+    "KIVPoint.conserves_tension": (P.conserves_tension, ["self:point", "point", "float"], instance_of(bool), ()),
+    "KIVPoint.pair": (P.pair, ["self:point"], instance_of(Q), ()),
+    "KIVPoint.euclidean_delta": (P.euclidean_delta, ["self:point"], is_float, ()),
+    "KIVPoint.minkowski_delta": (P.minkowski_delta, ["self:point", "bool", "float"], is_float, ()),
+    "KIVPoint.boost": (P.boost, ["self:point", "float", "float"], instance_of(P), ()),
+    "KIVPoint.repr": (repr, ["self:point"], instance_of(str), ()),
+    "KIVPair": (Q, ["float", "float"], instance_of(Q), ()),
+    "KIVPair.from_polar": (Q.from_polar, ["float", "float"], instance_of(Q), ()),
+    "KIVPair.from_values": (Q.from_values, ["float", "float"], instance_of(Q), ()),
+    "KIVPair.rotate_phase": (Q.rotate_phase, ["self:pair", "float"], instance_of(Q), ()),
+    "KIVPair.conjugate": (Q.conjugate, ["self:pair"], instance_of(Q), ()),
+    "KIVPair.add": (lambda p, o: p + o, ["self:pair", "pair"], instance_of(Q), ()),
+    "KIVPair.truediv": (lambda p, o: p / o, ["self:pair", "pair"], instance_of(Q), ()),
+    "KIVPair.eq": (lambda p, o: p == o, ["self:pair", "pair"], instance_of(bool), ()),
+    "KIVPair.ne": (lambda p, o: p != o, ["self:pair", "pair"], instance_of(bool), ()),
+    "KIVPair.getters": (lambda p: (p.modulus, p.argument, abs(p)), ["self:pair"], lambda r: all(map(is_float, r)), ()),
+    "KIVPair.repr": (repr, ["self:pair"], instance_of(str), ()),
+    "KIVKnot": (K, ["point", "i64", "float"], instance_of(K), ()),
+    "KIVKnot.pulse": (K.pulse, ["self:knot"], instance_of(K), ()),
+    "KIVKnot.flip": (K.flip, ["self:knot"], instance_of(K), ()),
+    "KIVKnot.tread_yield": (K.tread_yield, ["self:knot"], instance_of(int), ()),
+    "KIVKnot.getters": (lambda k: (k.point, k.phase, k.flip_count, k.rho), ["self:knot"],
+                        lambda r: type(r[0]) is P and type(r[1]) is float and type(r[2]) is int, ()),
+    "KIVKnot.repr": (repr, ["self:knot"], instance_of(str), ()),
+})
 
 
 def call_strategy(name):
-    kinds, _, _ = ENTRIES[name]
-    positional = st.tuples(*[arg(k) for k in kinds])
+    _, kinds, _, _ = ENTRIES[name]
+    receiver = [KINDS[k[5:]] for k in kinds if k.startswith("self:")]
+    params = [arg(k) for k in kinds if not k.startswith("self:")]
+    head = st.tuples(*receiver)
+    positional = st.tuples(*params)
     # Occasionally a wrong number of arguments or a stray keyword.
     return st.one_of(
-        positional.map(lambda a: (a, {})),
-        positional.map(lambda a: (a[:-1], {})),
-        positional.map(lambda a: (a + (1.0,), {})),
-        positional.map(lambda a: (a, {"bogus": 1})),
+        st.tuples(head, positional).map(lambda hp: (hp[0] + hp[1], {})),
+        st.tuples(head, positional).map(lambda hp: (hp[0] + hp[1][:-1], {})),
+        st.tuples(head, positional).map(lambda hp: (hp[0] + hp[1] + (1.0,), {})),
+        st.tuples(head, positional).map(lambda hp: (hp[0] + hp[1], {"bogus": 1})),
     )
 
 
 @pytest.mark.parametrize("name", sorted(ENTRIES))
 def test_entry_survives_arbitrary_input(name):
-    kinds, check, extra = ENTRIES[name]
-    fn = getattr(kiv_core, name)
+    fn, kinds, check, extra = ENTRIES[name]
     allowed = CONVERSION_ERRORS + tuple(extra)
 
     @settings(max_examples=150, deadline=None, suppress_health_check=list(HealthCheck))

@@ -1,9 +1,10 @@
 // Formula rendering over a stack of operand texts, and the fixed textual rewrites to LaTeX and Python.
 #include "kiv/discover/render.hpp"
 
-#include <cmath>
-#include <cstdio>
+#include <initializer_list>
 #include <vector>
+
+#include "kiv/text.hpp"
 
 namespace kiv::discover {
 namespace {
@@ -61,6 +62,16 @@ std::string rewrite_sqrt(std::string_view text) {
     return out;
 }
 
+// The parts joined into one string, sized once.
+std::string concat(std::initializer_list<std::string_view> parts) {
+    std::size_t n = 0;
+    for (std::string_view p : parts) n += p.size();
+    std::string out;
+    out.reserve(n);
+    for (std::string_view p : parts) out.append(p);
+    return out;
+}
+
 void append_var(std::string& s, std::size_t index) {
     unsigned code = static_cast<unsigned>((120 + index % 256) % 256);
     if (code < 128) {
@@ -72,34 +83,6 @@ void append_var(std::string& s, std::size_t index) {
 }
 
 }  // namespace
-
-std::string fixed4(double v) {
-    if (std::isnan(v)) return "NaN";
-    if (std::isinf(v)) return v > 0 ? "inf" : "-inf";
-    // glibc's printf converts from the exact binary value and rounds ties to even; the largest double
-    // has 309 integer digits.
-    char buf[400];
-    int len = std::snprintf(buf, sizeof buf, "%.4f", v);
-    return std::string(buf, static_cast<std::size_t>(len));
-}
-
-std::string exponent2(double v) {
-    if (std::isnan(v)) return "NaN";
-    if (std::isinf(v)) return v > 0 ? "inf" : "-inf";
-    char buf[64];
-    int len = std::snprintf(buf, sizeof buf, "%.2e", v);
-    std::string_view s(buf, static_cast<std::size_t>(len));
-    std::size_t e = s.find('e');
-    std::string out(s.substr(0, e + 1));
-    std::string_view exp = s.substr(e + 1);
-    if (!exp.empty() && (exp.front() == '+' || exp.front() == '-')) {
-        if (exp.front() == '-') out.push_back('-');
-        exp.remove_prefix(1);
-    }
-    while (exp.size() > 1 && exp.front() == '0') exp.remove_prefix(1);
-    out.append(exp);
-    return out;
-}
 
 std::string render_formula(const Expr& expr) {
     std::vector<std::string> stack;
@@ -118,11 +101,11 @@ std::string render_formula(const Expr& expr) {
                 } else if (t.value == kE) {
                     stack.emplace_back("e");
                 } else {
-                    stack.push_back(fixed4(t.value));
+                    stack.push_back(format_fixed(t.value, 4));
                 }
                 break;
             case TokenKind::Param:
-                stack.push_back("c" + std::to_string(t.index) + "(" + fixed4(t.value) + ")");
+                stack.push_back(concat({"c", std::to_string(t.index), "(", format_fixed(t.value, 4), ")"}));
                 break;
             case TokenKind::Var: {
                 std::string s;
@@ -131,26 +114,25 @@ std::string render_formula(const Expr& expr) {
                 break;
             }
             case TokenKind::Op: {
-                std::string b, a;
+                std::string b;
                 if (arity(t.op) == 2) b = pop();
-                a = pop();
-                std::string r;
+                const std::string a = pop();
                 switch (t.op) {
-                    case OpKind::Neg: r = "(-" + a + ")"; break;
-                    case OpKind::Recip: r = "(1/" + a + ")"; break;
-                    case OpKind::Exp: r = "exp(" + a + ")"; break;
-                    case OpKind::Ln: r = "ln(" + a + ")"; break;
-                    case OpKind::Sqrt: r = "sqrt(" + a + ")"; break;
-                    case OpKind::Sin: r = "sin(" + a + ")"; break;
-                    case OpKind::Cos: r = "cos(" + a + ")"; break;
-                    case OpKind::Abs: r = "abs(" + a + ")"; break;
-                    case OpKind::Kiv: r = "kiv(" + a + ", " + b + ")"; break;
-                    case OpKind::Add: r = "(" + a + " + " + b + ")"; break;
-                    case OpKind::Sub: r = "(" + a + " - " + b + ")"; break;
-                    case OpKind::Mul: r = "(" + a + " * " + b + ")"; break;
-                    case OpKind::Div: r = "(" + a + " / " + b + ")"; break;
+                    case OpKind::Neg: stack.push_back(concat({"(-", a, ")"})); break;
+                    case OpKind::Recip: stack.push_back(concat({"(1/", a, ")"})); break;
+                    case OpKind::Exp: stack.push_back(concat({"exp(", a, ")"})); break;
+                    case OpKind::Ln: stack.push_back(concat({"ln(", a, ")"})); break;
+                    case OpKind::Sqrt: stack.push_back(concat({"sqrt(", a, ")"})); break;
+                    case OpKind::Sin: stack.push_back(concat({"sin(", a, ")"})); break;
+                    case OpKind::Cos: stack.push_back(concat({"cos(", a, ")"})); break;
+                    case OpKind::Abs: stack.push_back(concat({"abs(", a, ")"})); break;
+                    case OpKind::Kiv: stack.push_back(concat({"kiv(", a, ", ", b, ")"})); break;
+                    case OpKind::Add: stack.push_back(concat({"(", a, " + ", b, ")"})); break;
+                    case OpKind::Sub: stack.push_back(concat({"(", a, " - ", b, ")"})); break;
+                    case OpKind::Mul: stack.push_back(concat({"(", a, " * ", b, ")"})); break;
+                    case OpKind::Div: stack.push_back(concat({"(", a, " / ", b, ")"})); break;
+                    default: stack.emplace_back(); break;
                 }
-                stack.push_back(std::move(r));
                 break;
             }
         }

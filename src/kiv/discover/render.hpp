@@ -1,4 +1,4 @@
-// Formula text of an expression, its LaTeX and Python rewrites, and the number formats they use.
+// Formula text of an expression, and its LaTeX and Python rewrites.
 #pragma once
 
 #include <string>
@@ -8,17 +8,8 @@
 
 namespace kiv::discover {
 
-// Fixed notation with four decimals, correctly rounded from the exact binary value (ties to even), never in
-// exponent form: 1.0 -> "1.0000", -2.25 -> "-2.2500", -0.0 -> "-0.0000"; "NaN", "inf", "-inf".
-// (A shared number-text unit for the value classes is planned; this one serves formula text until then.)
-std::string fixed4(double v);
-
-// Exponent form with two decimals: one leading digit, two decimals, "e" and the exponent without "+" or
-// leading zeros: 0.000123456 -> "1.23e-4", 0.0 -> "0.00e0", -0.0 -> "-0.00e0"; "NaN", "inf", "-inf".
-std::string exponent2(double v);
-
 // Plain formula text of a token sequence; malformed sequences render too (a missing operand is empty
-// text, an empty stack is "?").
+// text, an empty stack is "?"). Numbers are in fixed notation with four decimals.
 std::string render_formula(const Expr& expr);
 
 // LaTeX form of a plain formula text.

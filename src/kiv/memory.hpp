@@ -1,0 +1,24 @@
+// Memory requests sized up front: refused before allocating when the machine cannot hold them.
+#pragma once
+
+#include <cstddef>
+#include <stdexcept>
+
+namespace kiv {
+
+// A request for more memory than the process can get. Unlike an internal failure it is the caller's
+// count that is too large, so the binding reports it as an ordinary memory error.
+class OutOfMemory : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Bytes the process can still allocate without swapping: the smaller of the kernel's estimate of
+// available memory (plus free swap) and the room left under the process's memory cgroup limit, if any.
+std::size_t available_memory();
+
+// Throws OutOfMemory when count items of item_bytes each overflow the address range or exceed
+// available_memory().
+void require_memory(std::size_t count, std::size_t item_bytes);
+
+}  // namespace kiv

@@ -1,0 +1,359 @@
+"""Batch physics functions: values against straightforward Python forms, argument errors, the sizing
+failures of pulse trajectories, thread-count independence and leaks."""
+
+import math
+import os
+import subprocess
+import sys
+import textwrap
+
+import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
+
+import kiv_core
+from kiv_core import boost_n, christoffel_batch_n, rotate_phase_n, schrodinger_step_n, simulate_pulses_n
+from leaks import assert_no_leak
+from reference import LN_LOG_FLOOR, LOG_FLOOR, guarded_exp, guarded_ln, same
+
+E = math.e
+NAN = math.nan
+INF = math.inf
+MAX_STEPS = 384307168202282325
+
+
+# ---- Python forms of the formulas, step by step in the stated order ----------------------------------
+
+
+def _sin(a):
+    return NAN if math.isinf(a) else math.sin(a)
+
+
+def _cos(a):
+    return NAN if math.isinf(a) else math.cos(a)
+
+
+def floored_ln(y):
+    if y > 0.0 or math.isnan(y):
+        return math.log(y)
+    return math.log(max(abs(y), LOG_FLOOR))
+
+
+def bounded_exp(s):
+    if s < -709.0:
+        s = -709.0
+    if s > 709.0:
+        s = 709.0
+    return math.exp(s)
+
+
+def boost(x, y, phi, c):
+    t, s = guarded_exp(x), floored_ln(y)
+    sh, ch = math.sinh(phi), math.cosh(phi)
+    t2 = t * ch - (s / c) * sh
+    s2 = ch * s - (c * t) * sh
+    return math.log(t2 if t2 > LOG_FLOOR else LOG_FLOOR), bounded_exp(s2)
+
+
+def rotate(re, im, a):
+    s, k = _sin(a), _cos(a)
+    return k * re - s * im, k * im + s * re
+
+
+def christoffel(x, lam, mu, nu, rs):
+    if x > 709.78:
+        x = math.log(x)
+    try:
+        r = math.exp(x)
+    except OverflowError:
+        r = INF
+    floor = rs + 1e-9
+    f = floor if math.isnan(r) else r if math.isnan(floor) else max(r, floor)
+    if f <= 0.0 or rs >= f:
+        return 0.0
+    if lam == 0 and (mu, nu) in ((0, 1), (1, 0)):
+        return rs / ((f - rs) * (f + f))
+    if (lam, mu, nu) == (1, 0, 0):
+        return ((1.0 - rs / f) * rs) / ((f + f) * f)
+    if (lam, mu, nu) == (1, 1, 1):
+        return (-rs) / ((f - rs) * (f + f))
+    return 0.0
+
+
+def same_tuple(a, b):
+    return len(a) == len(b) and all(same(p, q) for p, q in zip(a, b))
+
+
+any_float = st.floats(allow_nan=True, allow_infinity=True, allow_subnormal=True)
+# Mostly ordinary magnitudes, where every rounding step shows, with the awkward values mixed in.
+coordinate = st.one_of(st.floats(-8.0, 8.0), st.floats(-8.0, 8.0), any_float)
+point = st.tuples(coordinate, coordinate)
+
+
+# ---- values -------------------------------------------------------------------------------------------
+
+
+def test_boost_takes_the_shorter_length_and_returns_tuples():
+    points = [(0.0, 1.0), (1.0, 2.0), (2.0, 3.0)]
+    got = boost_n(points, [0.1, 0.2], 1.0)
+    assert type(got) is list and len(got) == 2
+    assert all(type(p) is tuple and len(p) == 2 and all(type(v) is float for v in p) for p in got)
+    assert all(same_tuple(g, boost(*p, phi, 1.0)) for g, p, phi in zip(got, points, [0.1, 0.2]))
+    assert boost_n([], [1.0], 1.0) == [] and boost_n(points, [], 1.0) == []
+
+
+def test_boost_with_zero_rapidity_keeps_the_point_up_to_rounding():
+    (x, y), (x0, y0), (xz, yz) = boost_n([(0.5, 2.0), (-1.0, -3.0), (0.0, 0.0)], [0.0, 0.0, 0.0], 2.0)
+    assert x == pytest.approx(0.5) and y == pytest.approx(2.0)
+    assert x0 == pytest.approx(-1.0) and y0 == pytest.approx(3.0)
+    assert yz == pytest.approx(1e-300)
+    # c = 0 with s ≠ 0: s / c is infinite, sinh(0) = 0 makes t' NaN, and x' takes the floor.
+    ((xc, _),) = boost_n([(0.0, 2.0)], [0.0], 0.0)
+    assert xc == LN_LOG_FLOOR
+
+
+@pytest.mark.skipif(not hasattr(kiv_core, "KIVPoint"), reason="KIVPoint not registered on this branch")
+def test_boost_n_equals_the_point_method():
+    points, phis = [(0.3, 2.0), (-2.0, -0.5), (710.0, 0.0)], [0.7, -1.2, 3.0]
+    for (x, y), phi, got in zip(points, phis, boost_n(points, phis, 1.5)):
+        moved = kiv_core.KIVPoint(x, y).boost(phi, 1.5)
+        assert same_tuple(got, (moved.x, moved.y))
+
+
+@settings(max_examples=300, deadline=None)
+@given(st.lists(point, max_size=20), st.lists(st.floats(-50, 50), max_size=20),
+       st.one_of(st.floats(0.1, 10.0), st.floats(-1e6, 1e6)).filter(lambda c: c != 0.0))
+def test_boost_matches_the_formula(points, phis, c):
+    got = boost_n(points, phis, c)
+    assert len(got) == min(len(points), len(phis))
+    assert all(same_tuple(g, boost(x, y, phi, c)) for g, (x, y), phi in zip(got, points, phis))
+
+
+def test_rotate_phase_quarter_turn():
+    assert rotate_phase_n([(1.0, 0.0)], [math.pi / 2]) == [(6.123233995736766e-17, 1.0)]
+    assert rotate_phase_n([(1.0, 0.0), (2.0, 2.0)], [0.0]) == [(1.0, 0.0)]
+
+
+@settings(max_examples=200, deadline=None)
+@given(st.lists(point, max_size=20), st.lists(any_float, max_size=20))
+def test_rotate_phase_matches_the_formula(pairs, angles):
+    got = rotate_phase_n(pairs, angles)
+    assert len(got) == min(len(pairs), len(angles))
+    assert all(same_tuple(g, rotate(re, im, a)) for g, (re, im), a in zip(got, pairs, angles))
+
+
+def test_schrodinger_step():
+    psi = [(0.3, -0.7), (1.0, 2.0)]
+    assert schrodinger_step_n(psi, [0.0, 0.0, 5.0], 0.1, 1.0) == psi
+    # v·dt/hbar = π negates psi up to rounding.
+    for (re, im), (r0, i0) in zip(schrodinger_step_n(psi, [math.pi, math.pi], 2.0, 2.0), psi):
+        assert re == pytest.approx(-r0, abs=1e-15) and im == pytest.approx(-i0, abs=1e-15)
+    # The angle is ((−v)·dt)/hbar, worked out before the rotation.
+    v, dt, hbar = 0.37, 1.9, 0.23
+    ((re, im),) = schrodinger_step_n([(0.6, 0.8)], [v], dt, hbar)
+    assert same_tuple((re, im), rotate(0.6, 0.8, ((-v) * dt) / hbar))
+    assert all(math.isnan(c) for c in schrodinger_step_n([(1.0, 1.0)], [1.0], 1.0, 0.0)[0])
+
+
+def test_simulate_pulses():
+    assert simulate_pulses_n(0.0, 1.0, 2) == [(0.0, 1.0, 1.0), (1.0, 1.0, E), (1.0, E, E - 1.0)]
+    assert simulate_pulses_n(x0=0.5, y0=-2.0, n_pulses=0) == [(0.5, -2.0, guarded_exp(0.5) - math.log(2.0))]
+    first, second = simulate_pulses_n(2, 0, 1)
+    assert first == (2.0, 0.0, math.exp(2.0) + 690.7755278982137)
+    assert second[0] == 1e-300
+    assert all(type(v) is float for entry in (first, second) for v in entry)
+
+
+@settings(max_examples=200, deadline=None)
+@given(any_float, any_float, st.integers(0, 30))
+def test_simulate_pulses_follows_the_mirror_pulse(x0, y0, n):
+    got = simulate_pulses_n(x0, y0, n)
+    assert len(got) == n + 1
+    x, y = x0, y0
+    for k, entry in enumerate(got):
+        if k > 0:
+            m = LOG_FLOOR if y == 0.0 else abs(y)
+            x, y = m, guarded_exp(x) - math.log(m)
+        assert same_tuple(entry, (x, y, guarded_exp(x) - guarded_ln(y))), k
+
+
+CHRISTOFFEL_AT_UNIT_RADIUS = [
+    ((1, 1, 1), -0.5), ((0, 0, 1), 0.5), ((0, 1, 0), 0.5), ((1, 0, 0), 0.125),
+    ((0, 0, 0), 0.0), ((1, 0, 1), 0.0), ((2, 2, 2), 0.0), ((0, 1, 1), 0.0), ((2**64 - 1, 0, 1), 0.0),
+]
+
+
+@pytest.mark.parametrize("indices, expected", CHRISTOFFEL_AT_UNIT_RADIUS)
+def test_christoffel_table(indices, expected):
+    assert christoffel_batch_n([(0.0, 123.0), (0.0, NAN)], *indices, 0.5) == [expected, expected]
+
+
+def test_christoffel_radius_floor_and_threshold():
+    (inside,) = christoffel_batch_n([(-1.0, 0.0)], 0, 0, 1, 1.0)
+    assert 4e8 < inside < 6e8
+    assert christoffel_batch_n([(5.0, 0.0)] * 2, 1, 1, 1, 1e300) == [0.0, 0.0]
+    # The threshold is 709.78: just above it the radius is about 709.781, not 1.8e308.
+    above, at = christoffel_batch_n([(709.781, 0.0), (709.78, 0.0)], 1, 0, 0, 1.0)
+    assert above > 1e-7 and at == 0.0
+    assert christoffel_batch_n([], 0, 0, 1, 1.0) == []
+
+
+@settings(max_examples=300, deadline=None)
+@given(st.lists(point, max_size=10), st.sampled_from([(0, 0, 1), (0, 1, 0), (1, 0, 0), (1, 1, 1), (1, 0, 1)]),
+       any_float)
+def test_christoffel_matches_the_formula(points, indices, rs):
+    got = christoffel_batch_n(points, *indices, rs)
+    assert len(got) == len(points)
+    assert all(same(g, christoffel(x, *indices, rs)) for g, (x, _) in zip(got, points))
+
+
+# ---- argument errors ----------------------------------------------------------------------------------
+
+
+class AsFloat:
+    def __float__(self):
+        return 0.25
+
+
+def test_numbers_of_any_float_kind_are_accepted():
+    assert boost_n(((0, True),), (AsFloat(),), 1) == boost_n([(0.0, 1.0)], [0.25], 1.0)
+    assert christoffel_batch_n([(0.0, 0.0)], True, False, False, 0.5) == [0.125]
+
+
+@pytest.mark.parametrize(
+    "call, exc, message",
+    [
+        (lambda: boost_n([(1.0, 2.0, 3.0)], [0.1], 1.0), ValueError, "expected tuple of length 2, but got tuple of length 3"),
+        (lambda: boost_n([(1.0,)], [0.1], 1.0), ValueError, "expected tuple of length 2, but got tuple of length 1"),
+        (lambda: boost_n([[1.0, 2.0]], [0.1], 1.0), TypeError, "argument 'points': 'list' object cannot be converted to 'PyTuple'"),
+        (lambda: boost_n("ab", [0.1], 1.0), TypeError, "argument 'points': Can't extract `str` to `Vec`"),
+        (lambda: boost_n([(0.0, "y")], [0.1], 1.0), TypeError, "argument 'points': must be real number, not str"),
+        (lambda: boost_n([(0.0, 1.0)], [0.1, None], 1.0), TypeError, "argument 'phis': must be real number, not NoneType"),
+        (lambda: boost_n([(0.0, 1.0)], [0.1], "c"), TypeError, "argument 'c': must be real number, not str"),
+        (lambda: boost_n(), TypeError, "boost_n() missing 3 required positional arguments: 'points', 'phis', and 'c'"),
+        (lambda: boost_n([], [], 1.0, 2.0), TypeError, "boost_n() takes 3 positional arguments but 4 were given"),
+        (lambda: rotate_phase_n([(1.0, 0.0)], None), TypeError, "argument 'angles': 'NoneType' object cannot be converted to 'Sequence'"),
+        (lambda: rotate_phase_n(pairs=[0.5], angles=[0.0]), TypeError, "argument 'pairs': 'float' object cannot be converted to 'PyTuple'"),
+        (lambda: rotate_phase_n([(1.0, 0.0)], [0.0], angle=1), TypeError, "rotate_phase_n() got an unexpected keyword argument 'angle'"),
+        (lambda: schrodinger_step_n([(1.0, 0.0)], [0.0], 0.1), TypeError, "schrodinger_step_n() missing 1 required positional argument: 'hbar'"),
+        (lambda: schrodinger_step_n([(1.0, 0.0)], [0.0], None, 1.0), TypeError, "argument 'dt': must be real number, not NoneType"),
+        (lambda: schrodinger_step_n(psi={(1.0, 0.0)}, v=[0.0], dt=0.1, hbar=1.0), TypeError, "argument 'psi': 'set' object cannot be converted to 'Sequence'"),
+        (lambda: simulate_pulses_n(0.0, 1.0, 2.0), TypeError, "argument 'n_pulses': 'float' object cannot be interpreted as an integer"),
+        (lambda: simulate_pulses_n(0.0, 1.0, "3"), TypeError, "argument 'n_pulses': 'str' object cannot be interpreted as an integer"),
+        (lambda: simulate_pulses_n("0", 1.0, 3), TypeError, "argument 'x0': must be real number, not str"),
+        (lambda: christoffel_batch_n([(0.0, 0.0)], 0, 0.0, 1, 1.0), TypeError, "argument 'mu': 'float' object cannot be interpreted as an integer"),
+        (lambda: christoffel_batch_n([(0.0, 0.0)], 0, 0, 1), TypeError, "christoffel_batch_n() missing 1 required positional argument: 'rs'"),
+        (lambda: christoffel_batch_n([(0.0, 0.0)], 0, 0, 1, rs=1.0, lam=0), TypeError, "christoffel_batch_n() got multiple values for argument 'lam'"),
+    ],
+)
+def test_errors_have_exact_texts(call, exc, message):
+    with pytest.raises(exc) as info:
+        call()
+    assert type(info.value) is exc
+    assert str(info.value) == message
+
+
+@pytest.mark.parametrize(
+    "call",
+    [
+        lambda: simulate_pulses_n(0.0, 1.0, -1),
+        lambda: christoffel_batch_n([(0.0, 0.0)], -1, 0, 1, 1.0),
+        lambda: christoffel_batch_n([(0.0, 0.0)], 0, 0, 2**64, 1.0),
+    ],
+)
+def test_counts_outside_the_unsigned_range_overflow_without_prefix(call):
+    with pytest.raises(OverflowError) as info:
+        call()
+    assert not str(info.value).startswith("argument")
+
+
+def test_a_point_object_is_not_a_point_tuple():
+    if not hasattr(kiv_core, "KIVPoint"):
+        pytest.skip("KIVPoint not registered on this branch")
+    with pytest.raises(TypeError, match="^argument 'points': 'KIVPoint' object cannot be converted to 'PyTuple'$"):
+        boost_n([kiv_core.KIVPoint(0.0, 1.0)], [0.0], 1.0)
+
+
+def test_surplus_items_are_still_converted():
+    with pytest.raises(TypeError, match="argument 'phis'"):
+        boost_n([(0.0, 1.0)], [0.1, "surplus"], 1.0)
+    with pytest.raises(ValueError):
+        rotate_phase_n([(0.0, 1.0), (1.0, 2.0, 3.0)], [0.1])
+
+
+# ---- pulse trajectory sizing --------------------------------------------------------------------------
+
+
+def panic_type():
+    try:
+        simulate_pulses_n(0.0, 1.0, MAX_STEPS)
+    except BaseException as exc:  # noqa: BLE001 - the panic exception is what is fetched here
+        return type(exc)
+    raise AssertionError("no panic")
+
+
+def test_capacity_overflow_is_a_panic():
+    panic = panic_type()
+    assert panic.__module__ == "pyo3_runtime" and panic.__qualname__ == "PanicException"
+    assert issubclass(panic, BaseException) and not issubclass(panic, Exception)
+    for n in (MAX_STEPS, MAX_STEPS + 1, 2**64 - 2):
+        with pytest.raises(panic) as info:
+            simulate_pulses_n(0.0, 1.0, n)
+        assert info.value.args == ("capacity overflow",)
+
+
+@pytest.mark.parametrize("n", [MAX_STEPS - 1, 10**12, 10**10, 2**64 - 1])
+def test_counts_no_machine_can_hold_raise_memory_error_at_once(n):
+    with pytest.raises(MemoryError):
+        simulate_pulses_n(0.0, 1.0, n)
+    # Nothing was left behind: an ordinary call still works.
+    assert len(simulate_pulses_n(0.0, 1.0, 1000)) == 1001
+
+
+# ---- threads and leaks --------------------------------------------------------------------------------
+
+DIGEST_SCRIPT = textwrap.dedent(
+    """
+    import hashlib, math, random, kiv_core
+    rng = random.Random(5)
+    pts = [(rng.uniform(-800, 800), rng.uniform(-5, 5)) for _ in range(60_000)]
+    for i in range(0, len(pts), 97):
+        pts[i] = (math.nan, 0.0) if i % 2 else (math.inf, -0.0)
+    phis = [rng.uniform(-3, 3) for _ in pts]
+    out = kiv_core.boost_n(pts, phis, 1.25)
+    out += [(v, v) for v in kiv_core.christoffel_batch_n(pts, 1, 0, 0, 0.75)]
+    print(hashlib.sha256(repr(out).encode()).hexdigest())
+    """
+)
+
+
+def _run(script, threads):
+    env = {k: v for k, v in os.environ.items() if not k.startswith("RAYON_")}
+    env["RAYON_NUM_THREADS"] = str(threads)
+    out = subprocess.run([sys.executable, "-c", script], env=env, capture_output=True, text=True, timeout=300)
+    assert out.returncode == 0, out.stderr
+    return out.stdout.strip()
+
+
+def test_pool_results_do_not_depend_on_the_thread_count():
+    digests = {n: _run(DIGEST_SCRIPT, n) for n in (1, 2, 5)}
+    assert len(set(digests.values())) == 1, digests
+
+
+def test_no_leaks_on_success_or_error():
+    pts = [(0.5, 2.0), (-1.0, 0.0)] * 20
+    phis = [0.1] * 40
+    bad_pts = [(0.5, 2.0), [1.0, 2.0]]
+    bad_float = [(0.5, object())]
+    assert_no_leak(lambda: boost_n(pts, phis, 1.5), watched=(pts, phis))
+    assert_no_leak(lambda: boost_n(bad_pts, phis, 1.5), watched=(bad_pts, phis))
+    assert_no_leak(lambda: rotate_phase_n(pts, phis), watched=(pts, phis))
+    assert_no_leak(lambda: rotate_phase_n(bad_float, phis), watched=(bad_float,))
+    assert_no_leak(lambda: schrodinger_step_n(pts, phis, 0.1, 1.0), watched=(pts, phis))
+    assert_no_leak(lambda: schrodinger_step_n([(1.0, 2.0, 3.0)], phis, 0.1, 1.0), watched=(phis,))
+    assert_no_leak(lambda: simulate_pulses_n(0.0, 1.0, 50))
+    assert_no_leak(lambda: simulate_pulses_n(0.0, 1.0, MAX_STEPS))
+    assert_no_leak(lambda: simulate_pulses_n(0.0, 1.0, 10**12))
+    assert_no_leak(lambda: simulate_pulses_n(0.0, 1.0, -5))
+    assert_no_leak(lambda: christoffel_batch_n(pts, 1, 0, 0, 0.5), watched=(pts,))
+    assert_no_leak(lambda: christoffel_batch_n(pts, 1, "0", 0, 0.5), watched=(pts,))
