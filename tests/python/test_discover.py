@@ -13,7 +13,6 @@ from hypothesis import strategies as st
 import discover_reference as ref
 import kiv_core
 from kiv_core import PySearchResult, find_formula
-from leaks import assert_no_leak
 
 def _panic_type():
     try:
@@ -312,8 +311,3 @@ LEAK_CASES = [
                          RESULT.to_latex(), RESULT.to_python()), (RESULT,)),
     ("set-attribute", lambda: setattr(RESULT, "error", 0), (RESULT,)),
 ]
-
-
-@pytest.mark.parametrize("call, watched", [(c, w) for _, c, w in LEAK_CASES], ids=[i for i, _, _ in LEAK_CASES])
-def test_no_leak(call, watched):
-    assert_no_leak(call, watched=watched, repeat=1000)

@@ -9,6 +9,7 @@ of the result, and the exception types it may raise besides the conversion error
 import math
 import sys
 
+import numpy as np
 import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
@@ -43,7 +44,7 @@ KINDS = {
     "floats": float_list,
     "u64": st.integers(min_value=0, max_value=40),
     "i64": st.integers(min_value=-(2**63), max_value=2**63 - 1),
-    "bool": st.booleans(),
+    "bool": st.one_of(st.booleans(), st.booleans().map(np.bool_)),
     "pairs": st.lists(st.tuples(any_float, any_float), max_size=20),
     "vecs": st.lists(st.lists(any_float, min_size=0, max_size=8), max_size=6),
     "octs": st.lists(st.lists(any_float, min_size=8, max_size=8), max_size=6),
@@ -114,6 +115,52 @@ ENTRIES.update({
     "KIVKnot.getters": (lambda k: (k.point, k.phase, k.flip_count, k.rho), ["self:knot"],
                         lambda r: type(r[0]) is P and type(r[1]) is float and type(r[2]) is int, ()),
     "KIVKnot.repr": (repr, ["self:knot"], instance_of(str), ()),
+})
+
+
+def _panic_type():
+    try:
+        kiv_core.find_formula([], [1.0])
+    except BaseException as exc:  # noqa: BLE001 - the panic exception derives from BaseException
+        return type(exc)
+    raise AssertionError("expected the panic exception")
+
+
+PANIC = _panic_type()
+KINDS["small_u64"] = st.integers(min_value=0, max_value=5)
+KINDS["vecs_rows"] = st.integers(0, 6).flatmap(
+    lambda rows: st.lists(st.lists(any_float, min_size=rows, max_size=rows), min_size=1, max_size=3))
+
+
+def is_tuples(width):
+    return lambda r: type(r) is list and all(
+        type(t) is tuple and len(t) == width and all(type(v) is float for v in t) for t in r)
+
+
+def is_float_rows(width=None):
+    return lambda r: type(r) is list and all(
+        type(row) is list and (width is None or len(row) == width) and all(type(v) is float for v in row)
+        for row in r)
+
+
+def is_search_result(r):
+    return r is None or (type(r) is kiv_core.PySearchResult and type(r.formula) is str and type(r.error) is float
+                         and type(r.complexity) is int and r.params == [] and type(repr(r)) is str
+                         and type(r.to_latex()) is str and type(r.to_python()) is str)
+
+
+ENTRIES.update({
+    "boost_n": (kiv_core.boost_n, ["pairs", "floats", "float"], is_tuples(2), ()),
+    "rotate_phase_n": (kiv_core.rotate_phase_n, ["pairs", "floats"], is_tuples(2), ()),
+    "schrodinger_step_n": (kiv_core.schrodinger_step_n, ["pairs", "floats", "float", "float"], is_tuples(2), ()),
+    "simulate_pulses_n": (kiv_core.simulate_pulses_n, ["float", "float", "u64"], is_tuples(3), (MemoryError, PANIC)),
+    "christoffel_batch_n": (kiv_core.christoffel_batch_n, ["pairs", "u64", "u64", "u64", "float"],
+                            is_list_of(float), ()),
+    "geometric_product_n": (kiv_core.geometric_product_n, ["vecs", "vecs", "i8s"], is_float_rows(), (PANIC,)),
+    "octonion_mul_n": (kiv_core.octonion_mul_n, ["octs", "octs"], is_float_rows(8), ()),
+    "find_formula": (kiv_core.find_formula,
+                     ["vecs_rows", "floats", "small_u64", "u64", "float", "bool", "bool", "float"],
+                     is_search_result, (PANIC,)),
 })
 
 

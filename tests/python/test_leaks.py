@@ -2,8 +2,9 @@
 
 Each row of CASES is (id, call, watched): `call` is run many times and the test fails when the memory
 traced by tracemalloc grows or the reference count of any object in `watched` (the argument objects)
-changes. To add an entry, append rows for its success path and for each error kind it has: a binding
-error (wrong number or names of arguments), a conversion error (an argument of the wrong kind or with a
+changes. The rows of the value classes, physics, algebra and discovery entries are kept in their own
+test modules as LEAK_CASES and gathered here. To add an entry, append rows (here or to its module's
+LEAK_CASES) for its success path and for each error kind it has: a binding error (wrong number or names of arguments), a conversion error (an argument of the wrong kind or with a
 bad item; a TypeError that gets the argument prefix and a ValueError/OverflowError that passes
 unchanged), and an internal failure (the panic exception) where the entry has one.
 """
@@ -14,6 +15,12 @@ import numpy as np
 import pytest
 
 import kiv_core
+import test_algebra
+import test_discover
+import test_knot
+import test_pair
+import test_physics
+import test_point
 from leaks import assert_no_leak
 
 XS = [0.25 * i - 3.0 for i in range(64)]
@@ -68,7 +75,16 @@ def _batch_cases():
     return rows
 
 
-CASES = _batch_cases()
+def _area_cases():
+    """The rows each area's test module keeps beside its other tests, as (id, call, watched)."""
+    rows = []
+    for module in (test_point, test_pair, test_knot, test_physics, test_algebra, test_discover):
+        prefix = module.__name__.removeprefix("test_")
+        rows += [(f"{prefix}:{name}", call, watched) for name, call, watched in module.LEAK_CASES]
+    return rows
+
+
+CASES = _batch_cases() + _area_cases()
 
 
 @pytest.mark.parametrize("call, watched", [(c, w) for _, c, w in CASES], ids=[i for i, _, _ in CASES])

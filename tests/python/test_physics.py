@@ -13,7 +13,6 @@ from hypothesis import strategies as st
 
 import kiv_core
 from kiv_core import boost_n, christoffel_batch_n, rotate_phase_n, schrodinger_step_n, simulate_pulses_n
-from leaks import assert_no_leak
 from reference import LN_LOG_FLOOR, LOG_FLOOR, guarded_exp, guarded_ln, same
 
 E = math.e
@@ -340,20 +339,25 @@ def test_pool_results_do_not_depend_on_the_thread_count():
     assert len(set(digests.values())) == 1, digests
 
 
-def test_no_leaks_on_success_or_error():
-    pts = [(0.5, 2.0), (-1.0, 0.0)] * 20
-    phis = [0.1] * 40
-    bad_pts = [(0.5, 2.0), [1.0, 2.0]]
-    bad_float = [(0.5, object())]
-    assert_no_leak(lambda: boost_n(pts, phis, 1.5), watched=(pts, phis))
-    assert_no_leak(lambda: boost_n(bad_pts, phis, 1.5), watched=(bad_pts, phis))
-    assert_no_leak(lambda: rotate_phase_n(pts, phis), watched=(pts, phis))
-    assert_no_leak(lambda: rotate_phase_n(bad_float, phis), watched=(bad_float,))
-    assert_no_leak(lambda: schrodinger_step_n(pts, phis, 0.1, 1.0), watched=(pts, phis))
-    assert_no_leak(lambda: schrodinger_step_n([(1.0, 2.0, 3.0)], phis, 0.1, 1.0), watched=(phis,))
-    assert_no_leak(lambda: simulate_pulses_n(0.0, 1.0, 50))
-    assert_no_leak(lambda: simulate_pulses_n(0.0, 1.0, MAX_STEPS))
-    assert_no_leak(lambda: simulate_pulses_n(0.0, 1.0, 10**12))
-    assert_no_leak(lambda: simulate_pulses_n(0.0, 1.0, -5))
-    assert_no_leak(lambda: christoffel_batch_n(pts, 1, 0, 0, 0.5), watched=(pts,))
-    assert_no_leak(lambda: christoffel_batch_n(pts, 1, "0", 0, 0.5), watched=(pts,))
+# ---- leaks: the central leak check (test_leaks) runs these rows ----
+
+_PTS = [(0.5, 2.0), (-1.0, 0.0)] * 20
+_PHIS = [0.1] * 40
+_BAD_PTS = [(0.5, 2.0), [1.0, 2.0]]
+_BAD_FLOAT = [(0.5, object())]
+LEAK_CASES = [
+    ("boost_n", lambda: boost_n(_PTS, _PHIS, 1.5), (_PTS, _PHIS)),
+    ("boost_n-list-item", lambda: boost_n(_BAD_PTS, _PHIS, 1.5), (_BAD_PTS, _PHIS)),
+    ("boost_n-missing", lambda: boost_n(_PTS, _PHIS), (_PTS, _PHIS)),
+    ("rotate_phase_n", lambda: rotate_phase_n(_PTS, _PHIS), (_PTS, _PHIS)),
+    ("rotate_phase_n-bad-float", lambda: rotate_phase_n(_BAD_FLOAT, _PHIS), (_BAD_FLOAT,)),
+    ("schrodinger_step_n", lambda: schrodinger_step_n(_PTS, _PHIS, 0.1, 1.0), (_PTS, _PHIS)),
+    ("schrodinger_step_n-3-tuple", lambda: schrodinger_step_n([(1.0, 2.0, 3.0)], _PHIS, 0.1, 1.0), (_PHIS,)),
+    ("simulate_pulses_n", lambda: simulate_pulses_n(0.0, 1.0, 50), ()),
+    ("simulate_pulses_n-capacity-overflow", lambda: simulate_pulses_n(0.0, 1.0, MAX_STEPS), ()),
+    ("simulate_pulses_n-memory", lambda: simulate_pulses_n(0.0, 1.0, 10**12), ()),
+    ("simulate_pulses_n-negative", lambda: simulate_pulses_n(0.0, 1.0, -5), ()),
+    ("christoffel_batch_n", lambda: christoffel_batch_n(_PTS, 1, 0, 0, 0.5), (_PTS,)),
+    ("christoffel_batch_n-str-index", lambda: christoffel_batch_n(_PTS, 1, "0", 0, 0.5), (_PTS,)),
+    ("christoffel_batch_n-twice", lambda: christoffel_batch_n(_PTS, 1, 0, 0, 0.5, lam=1), (_PTS,)),
+]
