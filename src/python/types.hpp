@@ -24,7 +24,7 @@ inline void dealloc_instance(PyObject* self) {
     Py_DECREF(type);
 }
 
-// A class type object, created from its spec on first use and kept for the life of the process.
+// A class type object, created from its PyType_Spec on first use and kept for the life of the process.
 class LazyType {
 public:
     explicit LazyType(PyType_Spec* spec) : spec_(spec) {}
