@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <stdexcept>
+#include <string>
 
 namespace kiv {
 
@@ -14,8 +15,14 @@ public:
 };
 
 // Bytes the process can still allocate without swapping: the smaller of the kernel's estimate of
-// available memory (plus free swap) and the room left under the process's memory cgroup limit, if any.
+// available memory (plus free swap) and the room left under the process's memory cgroup limits, if any.
 std::size_t available_memory();
+
+// The room left under the memory limits of the cgroup that cgroup_file names (a file shaped as
+// /proc/self/cgroup), with the hierarchies mounted under fs_root: the smallest limit minus usage over
+// that cgroup and each of its ancestors, since every one of them caps the process. SIZE_MAX when no
+// limit can be read.
+std::size_t cgroup_room(const std::string& cgroup_file, const std::string& fs_root);
 
 // Throws OutOfMemory when count items of item_bytes each overflow the address range or exceed
 // available_memory().
