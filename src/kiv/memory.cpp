@@ -14,6 +14,10 @@ namespace {
 
 constexpr std::size_t kUnknown = std::numeric_limits<std::size_t>::max();
 
+// Requests up to this size are granted without a look at the kernel's accounting, whose files cost far
+// more to read than the work such a request sizes.
+constexpr std::size_t kSmallRequest = std::size_t{16} << 20;
+
 // The first number in a file, or kUnknown when the file is missing or holds no number ("max").
 std::size_t read_number(const char* path) {
     std::FILE* f = std::fopen(path, "r");
@@ -116,7 +120,7 @@ std::size_t available_memory() {
 
 void require_memory(std::size_t count, std::size_t item_bytes) {
     std::size_t bytes = 0;
-    if (__builtin_mul_overflow(count, item_bytes, &bytes) || bytes > available_memory()) {
+    if (__builtin_mul_overflow(count, item_bytes, &bytes) || (bytes > kSmallRequest && bytes > available_memory())) {
         throw OutOfMemory("cannot allocate " + std::to_string(count) + " items of " + std::to_string(item_bytes) +
                           " bytes");
     }

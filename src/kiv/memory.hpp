@@ -25,7 +25,7 @@ std::size_t available_memory();
 std::size_t cgroup_room(const std::string& cgroup_file, const std::string& fs_root);
 
 // Throws OutOfMemory when count items of item_bytes each overflow the address range or exceed
-// available_memory().
+// available_memory(); requests of a few megabytes are granted without asking.
 void require_memory(std::size_t count, std::size_t item_bytes);
 
 }  // namespace kiv
