@@ -346,6 +346,29 @@ def test_results_do_not_depend_on_the_thread_count():
     assert len(set(digests.values())) == 1, digests
 
 
+PANIC_SCRIPT = textwrap.dedent(
+    """
+    import kiv_core
+    # Pair 700 fails late in its chunk; every pair from 3000 on fails at once, in later chunks that
+    # may well end first. The lowest failing pair must speak, whatever the split.
+    a = [[0.0, 1.0, 0.0, 0.0]] * 6000
+    b = [[0.0, 0.0, 1.0, 0.0]] * 6000
+    a[700], b[700] = [0.0, 0.0, 0.0, 1.0], [0.0, 0.0, 0.0, 1.0]
+    a[3000:] = [[1.0, 2.0, 3.0]] * 3000
+    b[3000:] = [[1.0, 1.0, 1.0]] * 3000
+    try:
+        kiv_core.geometric_product_n(a, b, [1])
+    except BaseException as exc:
+        print(exc.args[0])
+    """
+)
+
+
+def test_the_failing_pair_that_speaks_does_not_depend_on_the_thread_count():
+    messages = {n: _run(PANIC_SCRIPT, n) for n in (1, 2, 7)}
+    assert set(messages.values()) == {"index out of bounds: the len is 1 but the index is 1"}, messages
+
+
 # ---- leaks: the central leak check (test_leaks) runs these rows ----
 
 _A = [[0.5, -1.0, 2.0, 0.0]] * 30

@@ -273,6 +273,28 @@ def test_a_point_object_is_not_a_point_tuple():
         boost_n([kiv_core.KIVPoint(0.0, 1.0)], [0.0], 1.0)
 
 
+class Lying(tuple):
+    """A tuple subclass whose Python-level length and items disagree with its contents."""
+
+    def __len__(self):
+        return 3
+
+    def __getitem__(self, i):
+        return 99.0
+
+
+def test_tuple_subclasses_are_point_tuples_read_by_their_contents():
+    from collections import namedtuple
+
+    P = namedtuple("P", "x y")
+    want = boost_n([(0.5, 2.0), (1.0, -3.0)], [0.25, 0.5], 1.5)
+    assert boost_n([P(0.5, 2.0), Lying((1.0, -3.0))], [0.25, 0.5], 1.5) == want
+    assert rotate_phase_n((P(1.0, 0.0),), [0.0]) == [(1.0, 0.0)]
+    with pytest.raises(ValueError) as info:
+        schrodinger_step_n([Lying((1.0, 2.0, 3.0))], [0.0], 0.1, 1.0)
+    assert str(info.value) == "expected tuple of length 2, but got tuple of length 3"
+
+
 def test_surplus_items_are_still_converted():
     with pytest.raises(TypeError, match="argument 'phis'"):
         boost_n([(0.0, 1.0)], [0.1, "surplus"], 1.0)
