@@ -1,6 +1,7 @@
 // Memory cgroup limits: the room under the process's own cgroup and its ancestors, on v1 and v2 trees
 // laid out in a temporary directory.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <filesystem>
@@ -16,8 +17,10 @@ namespace fs = std::filesystem;
 class CgroupRoom : public ::testing::Test {
 protected:
     void SetUp() override {
+        // One tree per test and process, so that concurrent runs of the suite do not meet.
         root_ = fs::temp_directory_path() /
-                ("kiv_cgroup_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+                ("kiv_cgroup_" + std::to_string(::getpid()) + "_" +
+                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(root_);
         fs::create_directories(root_);
     }
