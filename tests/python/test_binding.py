@@ -2,6 +2,7 @@
 
 import array
 import collections
+import sys
 
 import numpy as np
 import pytest
@@ -168,6 +169,47 @@ def test_a_length_that_fails_is_ignored():
 
     # Not a sequence by the interpreter's check? It defines __getitem__ on a class, so it is.
     assert exp_n(NoLen()) == [1.0, 2.718281828459045, 7.38905609893065]
+
+
+class Overstated:
+    """A sequence whose __len__ claims far more items than it yields."""
+
+    def __init__(self, length, item):
+        self.length, self.item = length, item
+
+    def __len__(self):
+        return self.length
+
+    def __getitem__(self, i):
+        if i < 2:
+            return self.item
+        raise IndexError
+
+
+@pytest.mark.parametrize("length", [10**12, 2**62, sys.maxsize])
+@pytest.mark.parametrize(
+    "call",
+    [
+        lambda seq: exp_n(seq(1.0)),
+        lambda seq: kiv_core.boost_n(seq((0.0, 1.0)), [0.0], 1.0),
+        lambda seq: kiv_core.octonion_mul_n(seq([0.0] * 8), []),
+        lambda seq: kiv_core.geometric_product_n(seq([1.0]), [], [1]),
+        lambda seq: kiv_core.geometric_product_n([], [], seq(1)),
+    ],
+    ids=["floats", "pairs", "8-arrays", "vectors", "8-bit-ints"],
+)
+def test_an_announced_length_no_machine_can_hold_is_a_memory_error(call, length):
+    # The length only sizes the vector in advance; a claim that cannot be met is the caller's count
+    # being too large (as for the interpreter's list()), not an internal failure.
+    with pytest.raises(MemoryError):
+        call(lambda item: Overstated(length, item))
+    with pytest.raises(MemoryError):
+        exp_n(range(length))
+
+
+def test_an_overstated_length_that_fits_is_only_a_hint():
+    assert exp_n(Overstated(100_000, 0.0)) == [1.0, 1.0]
+    assert kiv_core.boost_n(Overstated(100_000, (0.0, 1.0)), [0.0, 0.0], 1.0) == [(0.0, 1.0), (0.0, 1.0)]
 
 
 def test_arguments_are_left_unchanged():
