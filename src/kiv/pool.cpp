@@ -56,8 +56,13 @@ thread_local bool t_inside_chunk = false;
 
 class Pool {
 public:
-    explicit Pool(std::size_t threads) : threads_(threads) {
-        for (std::size_t i = 1; i < threads_; ++i) workers_.emplace_back([this] { work(); });
+    // A thread the system refuses to start leaves the pool with the threads that did start (the calling
+    // thread always counts as one): results never depend on the thread count.
+    explicit Pool(std::size_t threads) {
+        try {
+            for (; threads_ < threads; ++threads_) workers_.emplace_back([this] { work(); });
+        } catch (const std::exception&) {
+        }
     }
     // Never destroyed: a pool lives until the process ends, and a pool inherited over fork() has no
     // threads left to join.
@@ -134,7 +139,7 @@ private:
         }
     }
 
-    const std::size_t threads_;
+    std::size_t threads_ = 1;
     std::vector<std::thread> workers_;
     std::mutex job_mutex_;
     std::mutex m_;
