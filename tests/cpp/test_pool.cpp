@@ -2,7 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <set>
 #include <stdexcept>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "kiv/failure.hpp"
@@ -23,16 +29,23 @@ TEST(Pool, VisitsEveryIndexExactlyOnce) {
 
 TEST(Pool, RethrowsTheLowestFailingChunkAfterAllChunksEnd) {
     std::atomic<std::size_t> visited{0};
+    std::atomic<std::size_t> lowest_failing{SIZE_MAX};
     const std::size_t n = 1 << 16;
     try {
+        // Every chunk but the first fails, each with its own start in the message.
         kiv::pool::parallel_for(n, 64, [&](std::size_t b, std::size_t e) {
             visited.fetch_add(e - b);
-            if (b > 0) kiv::index_out_of_bounds(b, e);
+            if (b == 0) return;
+            std::size_t low = lowest_failing.load();
+            while (b < low && !lowest_failing.compare_exchange_weak(low, b)) {
+            }
+            kiv::index_out_of_bounds(b, e);
         });
         FAIL() << "no failure reached the caller";
     } catch (const kiv::InternalFailure& f) {
         EXPECT_EQ(visited.load(), n);  // every chunk ran to its end first
-        EXPECT_NE(std::string(f.what()).find("index out of bounds"), std::string::npos);
+        const std::string prefix = "index out of bounds: the len is " + std::to_string(lowest_failing.load()) + " ";
+        EXPECT_EQ(std::string(f.what()).rfind(prefix, 0), 0u) << f.what();
     }
     // The pool is usable again afterwards.
     std::atomic<std::size_t> sum{0};
@@ -50,6 +63,19 @@ TEST(Pool, NestedCallsRunInline) {
     EXPECT_EQ(total.load(), 640u);
 }
 
-TEST(Pool, HasAtLeastOneThread) { EXPECT_GE(kiv::pool::thread_count(), 1u); }
+TEST(Pool, RunsChunksOnItsOwnThreadsOnly) {
+    // Slow chunks give every worker time to wake: all of the pool's threads take part, and no others.
+    std::mutex m;
+    std::set<std::thread::id> seen;
+    kiv::pool::parallel_for(64, 1, [&](std::size_t, std::size_t) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        std::lock_guard<std::mutex> lk(m);
+        seen.insert(std::this_thread::get_id());
+    });
+    EXPECT_LE(seen.size(), kiv::pool::thread_count());
+    if (kiv::pool::thread_count() > 1) {
+        EXPECT_GT(seen.size(), 1u);
+    }
+}
 
 }  // namespace
