@@ -98,7 +98,8 @@ public:
 private:
     void work() {
         std::unique_lock<std::mutex> lk(m_);
-        std::uint64_t seen = generation_;
+        // Counted from the start, so a worker that starts after a job was posted still joins it.
+        std::uint64_t seen = 0;
         for (;;) {
             cv_work_.wait(lk, [&] { return generation_ != seen; });
             seen = generation_;

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <set>
@@ -63,19 +64,21 @@ TEST(Pool, NestedCallsRunInline) {
     EXPECT_EQ(total.load(), 640u);
 }
 
-TEST(Pool, RunsChunksOnItsOwnThreadsOnly) {
-    // Slow chunks give every worker time to wake: all of the pool's threads take part, and no others.
+TEST(Pool, EveryPoolThreadTakesPartFromTheFirstJob) {
+    // Each chunk waits until every thread of the pool has taken a chunk, so the job finishes promptly
+    // only when all of them join it (a worker that sat the job out would leave the chunks waiting).
+    // Run first in a fresh process, this also covers workers that start after the job was posted.
+    const std::size_t threads = kiv::pool::thread_count();
     std::mutex m;
+    std::condition_variable cv;
     std::set<std::thread::id> seen;
-    kiv::pool::parallel_for(64, 1, [&](std::size_t, std::size_t) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        std::lock_guard<std::mutex> lk(m);
+    kiv::pool::parallel_for(threads * 4, 1, [&](std::size_t, std::size_t) {
+        std::unique_lock<std::mutex> lk(m);
         seen.insert(std::this_thread::get_id());
+        cv.notify_all();
+        cv.wait_for(lk, std::chrono::seconds(5), [&] { return seen.size() >= threads; });
     });
-    EXPECT_LE(seen.size(), kiv::pool::thread_count());
-    if (kiv::pool::thread_count() > 1) {
-        EXPECT_GT(seen.size(), 1u);
-    }
+    EXPECT_EQ(seen.size(), threads);
 }
 
 }  // namespace
