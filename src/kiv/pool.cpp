@@ -56,8 +56,13 @@ thread_local bool t_inside_chunk = false;
 
 class Pool {
 public:
-    explicit Pool(std::size_t threads) : threads_(threads) {
-        for (std::size_t i = 1; i < threads_; ++i) workers_.emplace_back([this] { work(); });
+    // A thread the system refuses to start leaves the pool with the threads that did start (the calling
+    // thread always counts as one): results never depend on the thread count.
+    explicit Pool(std::size_t threads) {
+        try {
+            for (; threads_ < threads; ++threads_) workers_.emplace_back([this] { work(); });
+        } catch (const std::exception&) {
+        }
     }
     // Never destroyed: a pool lives until the process ends, and a pool inherited over fork() has no
     // threads left to join.
@@ -93,7 +98,8 @@ public:
 private:
     void work() {
         std::unique_lock<std::mutex> lk(m_);
-        std::uint64_t seen = generation_;
+        // Counted from the start, so a worker that starts after a job was posted still joins it.
+        std::uint64_t seen = 0;
         for (;;) {
             cv_work_.wait(lk, [&] { return generation_ != seen; });
             seen = generation_;
@@ -134,7 +140,7 @@ private:
         }
     }
 
-    const std::size_t threads_;
+    std::size_t threads_ = 1;
     std::vector<std::thread> workers_;
     std::mutex job_mutex_;
     std::mutex m_;

@@ -24,7 +24,7 @@ inline double guarded_exp(double x) noexcept {
 }
 
 inline double bounded_exp(double x) noexcept {
-    // std::max/min keep x when the comparison is false, so a NaN passes both bounds unchanged.
+    // Both comparisons are false for a NaN, so it passes both bounds unchanged.
     double lo = (x < -kExpClamp) ? -kExpClamp : x;
     double c = (lo > kExpClamp) ? kExpClamp : lo;
     return std::exp(c);

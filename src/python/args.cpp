@@ -4,6 +4,8 @@
 #include <cstring>
 #include <string>
 
+#include "kiv/memory.hpp"
+
 namespace kivpy {
 namespace {
 
@@ -96,6 +98,19 @@ std::size_t length_hint(PyObject* o) {
     return static_cast<std::size_t>(n);
 }
 
+// Above this many announced items the claim is checked against the memory left before reserving.
+constexpr std::size_t kCheckedReserve = std::size_t{1} << 20;
+
+// Sizes out for o's announced length. The length is the sequence's own claim (a __len__ may say
+// anything), so a claim the machine cannot hold is a count too large: MemoryError, as the
+// interpreter's list() gives, before anything is allocated.
+template <class Vec>
+void reserve_announced(Vec& out, PyObject* o) {
+    const std::size_t n = length_hint(o);
+    if (n > kCheckedReserve) kiv::require_memory(n, sizeof(typename Vec::value_type));
+    out.reserve(n);
+}
+
 // Iterates o with the interpreter's protocol, calling each(item) with a borrowed item. Exact lists
 // and tuples are walked by index, which yields what their iterators yield: a list's length is read
 // again at every step, as its iterator does, since handling an item may run code that changes it.
@@ -168,7 +183,7 @@ void read_f64_vec(PyObject* o, std::vector<double>& out) {
         return;
     }
     if (read_f64_buffer(o, out)) return;
-    out.reserve(length_hint(o));
+    reserve_announced(out, o);
     for_each_item(o, [&](PyObject* item) { out.push_back(f64_of(item)); });
 }
 
@@ -353,7 +368,7 @@ std::vector<std::vector<double>> to_f64_vecs(PyObject* o, const char* param) {
     return converting(param, [&] {
         check_sequence(o);
         std::vector<std::vector<double>> out;
-        out.reserve(length_hint(o));
+        reserve_announced(out, o);
         for_each_item(o, [&](PyObject* item) {
             std::vector<double> inner;
             read_f64_vec(item, inner);
@@ -367,7 +382,7 @@ std::vector<std::array<double, 2>> to_pairs(PyObject* o, const char* param) {
     return converting(param, [&] {
         check_sequence(o);
         std::vector<std::array<double, 2>> out;
-        out.reserve(length_hint(o));
+        reserve_announced(out, o);
         for_each_item(o, [&](PyObject* item) {
             if (!PyTuple_Check(item)) raise_cannot_convert(item, "PyTuple");
             const Py_ssize_t n = PyTuple_GET_SIZE(item);
@@ -385,7 +400,7 @@ std::vector<std::array<double, 8>> to_oct(PyObject* o, const char* param) {
     return converting(param, [&] {
         check_sequence(o);
         std::vector<std::array<double, 8>> out;
-        out.reserve(length_hint(o));
+        reserve_announced(out, o);
         for_each_item(o, [&](PyObject* item) {
             std::array<double, 8> v;
             if (read_exact_floats<8>(item, v)) {
@@ -416,7 +431,7 @@ std::vector<std::int8_t> to_i8_vec(PyObject* o, const char* param) {
     return converting(param, [&] {
         check_sequence(o);
         std::vector<std::int8_t> out;
-        out.reserve(length_hint(o));
+        reserve_announced(out, o);
         for_each_item(o, [&](PyObject* item) {
             long v = PyLong_AsLong(item);
             if (v == -1 && PyErr_Occurred()) throw PyErrorSet{};

@@ -2,7 +2,14 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <set>
 #include <stdexcept>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "kiv/failure.hpp"
@@ -23,16 +30,23 @@ TEST(Pool, VisitsEveryIndexExactlyOnce) {
 
 TEST(Pool, RethrowsTheLowestFailingChunkAfterAllChunksEnd) {
     std::atomic<std::size_t> visited{0};
+    std::atomic<std::size_t> lowest_failing{SIZE_MAX};
     const std::size_t n = 1 << 16;
     try {
+        // Every chunk but the first fails, each with its own start in the message.
         kiv::pool::parallel_for(n, 64, [&](std::size_t b, std::size_t e) {
             visited.fetch_add(e - b);
-            if (b > 0) kiv::index_out_of_bounds(b, e);
+            if (b == 0) return;
+            std::size_t low = lowest_failing.load();
+            while (b < low && !lowest_failing.compare_exchange_weak(low, b)) {
+            }
+            kiv::index_out_of_bounds(b, e);
         });
         FAIL() << "no failure reached the caller";
     } catch (const kiv::InternalFailure& f) {
         EXPECT_EQ(visited.load(), n);  // every chunk ran to its end first
-        EXPECT_NE(std::string(f.what()).find("index out of bounds"), std::string::npos);
+        const std::string prefix = "index out of bounds: the len is " + std::to_string(lowest_failing.load()) + " ";
+        EXPECT_EQ(std::string(f.what()).rfind(prefix, 0), 0u) << f.what();
     }
     // The pool is usable again afterwards.
     std::atomic<std::size_t> sum{0};
@@ -50,6 +64,21 @@ TEST(Pool, NestedCallsRunInline) {
     EXPECT_EQ(total.load(), 640u);
 }
 
-TEST(Pool, HasAtLeastOneThread) { EXPECT_GE(kiv::pool::thread_count(), 1u); }
+TEST(Pool, EveryPoolThreadTakesPartFromTheFirstJob) {
+    // Each chunk waits until every thread of the pool has taken a chunk, so the job finishes promptly
+    // only when all of them join it (a worker that sat the job out would leave the chunks waiting).
+    // Run first in a fresh process, this also covers workers that start after the job was posted.
+    const std::size_t threads = kiv::pool::thread_count();
+    std::mutex m;
+    std::condition_variable cv;
+    std::set<std::thread::id> seen;
+    kiv::pool::parallel_for(threads * 4, 1, [&](std::size_t, std::size_t) {
+        std::unique_lock<std::mutex> lk(m);
+        seen.insert(std::this_thread::get_id());
+        cv.notify_all();
+        cv.wait_for(lk, std::chrono::seconds(5), [&] { return seen.size() >= threads; });
+    });
+    EXPECT_EQ(seen.size(), threads);
+}
 
 }  // namespace

@@ -5,6 +5,7 @@ import hashlib
 import math
 import multiprocessing
 import os
+import resource
 import subprocess
 import sys
 import textwrap
@@ -100,10 +101,11 @@ DIGEST_SCRIPT = textwrap.dedent(
 )
 
 
-def _run(script, env_extra):
+def _run(script, env_extra, preexec_fn=None):
     env = {k: v for k, v in os.environ.items() if not k.startswith("RAYON_")}
     env.update(env_extra)
-    out = subprocess.run([sys.executable, "-c", script], env=env, capture_output=True, text=True, timeout=300)
+    out = subprocess.run([sys.executable, "-c", script], env=env, capture_output=True, text=True, timeout=300,
+                         preexec_fn=preexec_fn)
     assert out.returncode == 0, out.stderr
     return out.stdout.strip()
 
@@ -137,6 +139,27 @@ THREADS_SCRIPT = textwrap.dedent(
 def test_pool_size_follows_the_environment(env, expected):
     # The main thread plus the pool's workers: the caller counts as one of the pool's threads.
     assert int(_run(THREADS_SCRIPT, env)) == expected
+
+
+def _no_room_for_thread_stacks():
+    # Thread stacks take the size of the stack limit; one this large cannot be mapped, so the system
+    # refuses to start any further thread.
+    resource.setrlimit(resource.RLIMIT_STACK, (2**46, resource.getrlimit(resource.RLIMIT_STACK)[1]))
+
+
+def test_a_pool_whose_threads_cannot_start_runs_on_the_calling_thread():
+    hard = resource.getrlimit(resource.RLIMIT_STACK)[1]
+    if hard != resource.RLIM_INFINITY and hard < 2**46:
+        pytest.skip("the stack limit cannot be raised")
+    script = textwrap.dedent(
+        """
+        import os, kiv_core
+        got = kiv_core.tension_n([float(i % 100) for i in range(100_000)], [2.0] * 100_000)
+        want = [kiv_core.tension_n([float(i % 100)], [2.0])[0] for i in range(100_000)]
+        print(got == want, len(os.listdir("/proc/self/task")))
+        """
+    )
+    assert _run(script, {"RAYON_NUM_THREADS": "4"}, _no_room_for_thread_stacks) == "True 1"
 
 
 def _child_computes(queue):

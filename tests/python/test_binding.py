@@ -2,6 +2,8 @@
 
 import array
 import collections
+import math
+import sys
 
 import numpy as np
 import pytest
@@ -170,9 +172,121 @@ def test_a_length_that_fails_is_ignored():
     assert exp_n(NoLen()) == [1.0, 2.718281828459045, 7.38905609893065]
 
 
+class Overstated:
+    """A sequence whose __len__ claims far more items than it yields."""
+
+    def __init__(self, length, item):
+        self.length, self.item = length, item
+
+    def __len__(self):
+        return self.length
+
+    def __getitem__(self, i):
+        if i < 2:
+            return self.item
+        raise IndexError
+
+
+@pytest.mark.parametrize("length", [10**12, 2**62, sys.maxsize])
+@pytest.mark.parametrize(
+    "call",
+    [
+        lambda seq: exp_n(seq(1.0)),
+        lambda seq: kiv_core.boost_n(seq((0.0, 1.0)), [0.0], 1.0),
+        lambda seq: kiv_core.octonion_mul_n(seq([0.0] * 8), []),
+        lambda seq: kiv_core.geometric_product_n(seq([1.0]), [], [1]),
+        lambda seq: kiv_core.geometric_product_n([], [], seq(1)),
+    ],
+    ids=["floats", "pairs", "8-arrays", "vectors", "8-bit-ints"],
+)
+def test_an_announced_length_no_machine_can_hold_is_a_memory_error(call, length):
+    # The length only sizes the vector in advance; a claim that cannot be met is the caller's count
+    # being too large (as for the interpreter's list()), not an internal failure.
+    with pytest.raises(MemoryError):
+        call(lambda item: Overstated(length, item))
+    with pytest.raises(MemoryError):
+        exp_n(range(length))
+
+
+def test_an_overstated_length_that_fits_is_only_a_hint():
+    assert exp_n(Overstated(100_000, 0.0)) == [1.0, 1.0]
+    assert kiv_core.boost_n(Overstated(100_000, (0.0, 1.0)), [0.0, 0.0], 1.0) == [(0.0, 1.0), (0.0, 1.0)]
+
+
 def test_arguments_are_left_unchanged():
     xs = [1.0, 2.0]
     arr = np.array([1.0, 2.0])
     exp_n(xs)
     exp_n(arr)
     assert xs == [1.0, 2.0] and arr.tolist() == [1.0, 2.0]
+
+
+# ---- buffer fast path: only contiguous 1-d native doubles are copied; everything else is iterated ------
+
+E1 = 2.718281828459045
+RAW = np.array([0.0, 1.0]).tobytes()
+
+
+@pytest.mark.parametrize(
+    "xs, expected",
+    [
+        (np.array([0.0, 1.0], dtype=">f8"), [1.0, E1]),  # byte-swapped: must not be copied raw
+        (np.frombuffer(RAW), [1.0, E1]),  # read-only
+        (np.array([[0.0, 5.0], [1.0, 5.0]], order="F")[:, 0], [1.0, E1]),  # a contiguous column of F order
+        (np.array([[0.0, 5.0], [1.0, 5.0]])[:, 0], [1.0, E1]),  # strided column
+        (np.empty(0), []),
+        (memoryview(RAW).cast("d"), [1.0, E1]),
+        (memoryview(RAW), [math.exp(b) for b in RAW]),  # the bytes of the doubles, read as ints
+    ],
+    ids=["big-endian", "read-only", "f-order-column", "strided", "empty", "memoryview-cast", "memoryview-bytes"],
+)
+def test_buffer_objects_convert_like_their_items(xs, expected):
+    assert exp_n(xs) == expected
+
+
+@pytest.mark.parametrize(
+    "xs, exc, message",
+    [
+        (np.array(1.0), TypeError, "argument 'xs': iteration over a 0-d array"),
+        (memoryview(RAW * 2).cast("d", shape=[2, 2]), NotImplementedError,
+         "multi-dimensional sub-views are not implemented"),
+    ],
+    ids=["0-d", "2-d-memoryview"],
+)
+def test_buffers_that_are_not_one_dimensional_fail_as_their_iteration_does(xs, exc, message):
+    with pytest.raises(exc) as info:
+        exp_n(xs)
+    assert type(info.value) is exc and str(info.value) == message
+
+
+# ---- scalar kinds ----------------------------------------------------------------------------------------
+
+
+class NumpyLikeBool:
+    """A type that claims numpy's bool name and module but has no truth-value slot."""
+
+
+NumpyLikeBool.__module__, NumpyLikeBool.__name__, NumpyLikeBool.__qualname__ = "numpy", "bool_", "bool_"
+
+
+def test_bool_kind():
+    delta = kiv_core.KIVPoint(0.5, 2.0).minkowski_delta
+    assert delta(np.True_, 1.0) == delta(True, 1.0) and delta(np.False_, 1.0) == delta(False, 1.0)
+    for value, text in [(1, "'int' object cannot be converted to 'PyBool'"),
+                        (NumpyLikeBool(), "object of type 'bool_' does not define a '__bool__' conversion")]:
+        with pytest.raises(TypeError) as info:
+            delta(value, 1.0)
+        assert str(info.value) == "argument 'plus_signature': " + text
+
+
+def test_unsigned_kind():
+    steps = kiv_core.simulate_pulses_n
+    assert len(steps(0.0, 1.0, IndexLike())) == 4 and len(steps(0.0, 1.0, True)) == 2
+    with pytest.raises(OverflowError) as info:
+        steps(0.0, 1.0, -1)
+    assert not str(info.value).startswith("argument")
+
+
+def test_pair_items_may_be_tuple_subclasses():
+    Point = collections.namedtuple("Point", "x y")
+    assert kiv_core.boost_n([Point(0.0, 1.0)], [0.0], 1.0) == [(0.0, 1.0)]

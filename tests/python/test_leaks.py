@@ -39,6 +39,17 @@ class Boom:
 
 BOOM = [Boom()]
 
+
+class Overstated:
+    def __len__(self):
+        return 2**62
+
+    def __getitem__(self, i):
+        raise IndexError
+
+
+OVERSTATED = Overstated()  # its announced length cannot be held: MemoryError before any item is read
+
 UNARY = ["exp_n", "ln_n", "sqrt_n", "sin_n", "cos_n"]
 BINARY = ["add_n", "sub_n", "mul_n", "div_n", "pow_n", "tension_n"]
 
@@ -60,6 +71,7 @@ def _batch_cases():
             (f"{name}-bad-item", lambda f=f: f(BAD_ITEM), (BAD_ITEM,)),
             (f"{name}-overflow-item", lambda f=f: f(BAD_VALUE), (BAD_VALUE,)),
             (f"{name}-value-error-item", lambda f=f: f(BOOM), (BOOM,)),
+            (f"{name}-overstated-length", lambda f=f: f(OVERSTATED), (OVERSTATED,)),
         ]
     for name in BINARY:
         f = getattr(kiv_core, name)
