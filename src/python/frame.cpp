@@ -63,6 +63,10 @@ void translate_current_exception() noexcept {
         set_panic(e.what());
     } catch (const std::bad_alloc&) {
         set_panic("memory allocation failed");
+    } catch (const std::exception& e) {
+        // Any other failure of the standard library is an internal failure too: raising it beats ending
+        // the process.
+        set_panic(e.what());
     } catch (...) {
         abort_uncaught();
     }
