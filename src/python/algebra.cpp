@@ -34,13 +34,6 @@ PyObject* geometric_product_n(PyObject*, PyObject* const* args, Py_ssize_t nargs
     });
 }
 
-constexpr int kFastcall = METH_FASTCALL | METH_KEYWORDS;
-
-template <class F>
-PyCFunction as_cfunction(F f) {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(f));
-}
-
 }  // namespace
 
 PyMethodDef octonion_mul_n_def = {

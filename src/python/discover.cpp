@@ -158,11 +158,6 @@ PyObject* find_formula(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
     });
 }
 
-template <class F>
-PyCFunction as_cfunction(F f) {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(f));
-}
-
 }  // namespace
 
 PyTypeObject* search_result_type() { return g_type.get(); }

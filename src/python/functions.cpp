@@ -62,13 +62,6 @@ KIV_BINARY(pow_n, kBasesExps, Binary::Pow)
 #undef KIV_UNARY
 #undef KIV_BINARY
 
-constexpr int kFastcall = METH_FASTCALL | METH_KEYWORDS;
-
-template <class F>
-PyCFunction as_cfunction(F f) {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(f));
-}
-
 }  // namespace
 
 PyMethodDef exp_n_def = {"exp_n", as_cfunction(exp_n), kFastcall,

@@ -65,11 +65,11 @@ PyObject* knot_repr(PyObject* self) {
 }
 
 PyMethodDef g_methods[] = {
-    {"mirror_pulse", as_method(mirror_pulse), kMethodFlags, "mirror_pulse($self)\n--\n\n"},
-    {"pulse", as_method(pulse), kMethodFlags, "pulse($self)\n--\n\nAlias for mirror_pulse()."},
-    {"three_one_flip", as_method(three_one_flip), kMethodFlags, "three_one_flip($self)\n--\n\n"},
-    {"flip", as_method(flip), kMethodFlags, "flip($self)\n--\n\nAlias for three_one_flip()."},
-    {"tread_yield", as_method(tread_yield), kMethodFlags, "tread_yield($self)\n--\n\n"},
+    {"mirror_pulse", as_cfunction(mirror_pulse), kFastcall, "mirror_pulse($self)\n--\n\n"},
+    {"pulse", as_cfunction(pulse), kFastcall, "pulse($self)\n--\n\nAlias for mirror_pulse()."},
+    {"three_one_flip", as_cfunction(three_one_flip), kFastcall, "three_one_flip($self)\n--\n\n"},
+    {"flip", as_cfunction(flip), kFastcall, "flip($self)\n--\n\nAlias for three_one_flip()."},
+    {"tread_yield", as_cfunction(tread_yield), kFastcall, "tread_yield($self)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -131,13 +131,13 @@ PyObject* pair_richcompare(PyObject* self, PyObject* other, int op) {
 }
 
 PyMethodDef g_methods[] = {
-    {"from_values", as_method(from_values), kMethodFlags | METH_STATIC, "from_values(real, imag)\n--\n\n"},
-    {"from_polar", as_method(from_polar), kMethodFlags | METH_STATIC, "from_polar(r, theta)\n--\n\n"},
-    {"unit_i", as_method(unit_i), kMethodFlags | METH_STATIC, "unit_i()\n--\n\n"},
-    {"one", as_method(one), kMethodFlags | METH_STATIC, "one()\n--\n\n"},
-    {"zero", as_method(zero), kMethodFlags | METH_STATIC, "zero()\n--\n\n"},
-    {"rotate_phase", as_method(rotate_phase), kMethodFlags, "rotate_phase($self, angle)\n--\n\n"},
-    {"conjugate", as_method(conjugate), kMethodFlags, "conjugate($self)\n--\n\n"},
+    {"from_values", as_cfunction(from_values), kFastcall | METH_STATIC, "from_values(real, imag)\n--\n\n"},
+    {"from_polar", as_cfunction(from_polar), kFastcall | METH_STATIC, "from_polar(r, theta)\n--\n\n"},
+    {"unit_i", as_cfunction(unit_i), kFastcall | METH_STATIC, "unit_i()\n--\n\n"},
+    {"one", as_cfunction(one), kFastcall | METH_STATIC, "one()\n--\n\n"},
+    {"zero", as_cfunction(zero), kFastcall | METH_STATIC, "zero()\n--\n\n"},
+    {"rotate_phase", as_cfunction(rotate_phase), kFastcall, "rotate_phase($self, angle)\n--\n\n"},
+    {"conjugate", as_cfunction(conjugate), kFastcall, "conjugate($self)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

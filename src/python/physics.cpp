@@ -116,13 +116,6 @@ PyObject* christoffel_batch_n(PyObject*, PyObject* const* args, Py_ssize_t nargs
     });
 }
 
-constexpr int kFastcall = METH_FASTCALL | METH_KEYWORDS;
-
-template <class F>
-PyCFunction as_cfunction(F f) {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(f));
-}
-
 }  // namespace
 
 PyMethodDef schrodinger_step_n_def = {

@@ -87,22 +87,22 @@ PyObject* point_repr(PyObject* self) {
 }
 
 PyMethodDef g_methods[] = {
-    {"tension", as_method(tension), kMethodFlags, "tension($self)\n--\n\n"},
-    {"kiv", as_method(kiv), kMethodFlags, "kiv($self)\n--\n\nAlias for tension() — kiv(x, y) = exp(x) - ln(y)."},
-    {"mirror_pulse", as_method(mirror_pulse), kMethodFlags, "mirror_pulse($self)\n--\n\n"},
-    {"pulse", as_method(pulse), kMethodFlags, "pulse($self)\n--\n\nAlias for mirror_pulse()."},
-    {"frame_shift", as_method(frame_shift), kMethodFlags, "frame_shift($self)\n--\n\n"},
-    {"is_slipping", as_method(is_slipping), kMethodFlags, "is_slipping($self)\n--\n\n"},
-    {"conserves_tension", as_method(conserves_tension), kMethodFlags, "conserves_tension($self, next, tol)\n--\n\n"},
-    {"pair", as_method(pair), kMethodFlags,
+    {"tension", as_cfunction(tension), kFastcall, "tension($self)\n--\n\n"},
+    {"kiv", as_cfunction(kiv), kFastcall, "kiv($self)\n--\n\nAlias for tension() — kiv(x, y) = exp(x) - ln(y)."},
+    {"mirror_pulse", as_cfunction(mirror_pulse), kFastcall, "mirror_pulse($self)\n--\n\n"},
+    {"pulse", as_cfunction(pulse), kFastcall, "pulse($self)\n--\n\nAlias for mirror_pulse()."},
+    {"frame_shift", as_cfunction(frame_shift), kFastcall, "frame_shift($self)\n--\n\n"},
+    {"is_slipping", as_cfunction(is_slipping), kFastcall, "is_slipping($self)\n--\n\n"},
+    {"conserves_tension", as_cfunction(conserves_tension), kFastcall, "conserves_tension($self, next, tol)\n--\n\n"},
+    {"pair", as_cfunction(pair), kFastcall,
      "pair($self)\n--\n\nReturns (exp(x), ln(|y|)) as an KIVPair — canonical frame coordinates."},
-    {"euclidean_delta", as_method(euclidean_delta), kMethodFlags,
+    {"euclidean_delta", as_cfunction(euclidean_delta), kFastcall,
      "euclidean_delta($self)\n--\n\nEuclidean delta: sqrt(exp(2x) + (ln y)^2)."},
-    {"minkowski_delta", as_method(minkowski_delta), kMethodFlags,
+    {"minkowski_delta", as_cfunction(minkowski_delta), kFastcall,
      "minkowski_delta($self, plus_signature, c)\n--\n\n"
      "Minkowski interval sqrt(|exp(2x) - (c*ln y)^2|).\n"
      "plus_signature=true means (+---): time-like when exp(2x) > (c*ln y)^2."},
-    {"boost", as_method(boost), kMethodFlags,
+    {"boost", as_cfunction(boost), kFastcall,
      "boost($self, phi, c)\n--\n\n"
      "Lorentz boost by rapidity phi. Returns new KIVPoint with identical Δ_M.\n"
      "Boost: t' = t*cosh(phi) - (x/c)*sinh(phi), x' = x*cosh(phi) - t*c*sinh(phi)\n"

@@ -5,6 +5,16 @@
 
 namespace kivpy {
 
+// The calling convention of every entry that takes parameters: a vector of positional arguments, their
+// count and a tuple of keyword names.
+inline constexpr int kFastcall = METH_FASTCALL | METH_KEYWORDS;
+
+// An entry function typed as the PyMethodDef field stores it.
+template <class F>
+PyCFunction as_cfunction(F f) {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(f));
+}
+
 // Value classes (point.cpp, pair.cpp, knot.cpp): their type objects, created on first use; a failure to
 // create one leaves the interpreter's error set and throws PyErrorSet.
 PyTypeObject* point_type();

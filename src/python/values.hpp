@@ -9,6 +9,7 @@
 #include "kiv/knot.hpp"
 #include "kiv/pair.hpp"
 #include "kiv/point.hpp"
+#include "registry.hpp"
 #include "types.hpp"
 
 namespace kivpy {
@@ -117,14 +118,6 @@ inline Ref from_text(const std::string& text) {
 
 // The interpreter's NotImplemented singleton, as a new reference.
 inline Ref not_implemented() { return Ref::borrow(Py_NotImplemented); }
-
-// A fast-call method with keywords, typed as the PyMethodDef field wants it.
-using FastcallFn = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
-inline PyCFunction as_method(FastcallFn f) {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(f));
-}
-
-inline constexpr int kMethodFlags = METH_FASTCALL | METH_KEYWORDS;
 
 // The flags of a class type: no base-type flag (not subclassable), no instance dict, no weak references.
 // The class's own attributes cannot be reassigned either, as for the interpreter's built-in types; this
