@@ -448,6 +448,10 @@ Ref from_f64(double v) { return require(PyFloat_FromDouble(v)); }
 
 Ref from_bool(bool v) { return Ref::borrow(v ? Py_True : Py_False); }
 
+Ref from_text(std::string_view utf8) {
+    return require(PyUnicode_FromStringAndSize(utf8.data(), static_cast<Py_ssize_t>(utf8.size())));
+}
+
 Ref from_f64_vec(std::span<const double> v) {
     Ref list = require(PyList_New(static_cast<Py_ssize_t>(v.size())));
     for (std::size_t i = 0; i < v.size(); ++i) {

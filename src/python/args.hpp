@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "ref.hpp"
@@ -60,6 +61,7 @@ std::string type_qualname(PyObject* o);
 // Result conversions: each returns a new object.
 Ref from_f64(double v);
 Ref from_bool(bool v);
+Ref from_text(std::string_view utf8);
 Ref from_f64_vec(std::span<const double> v);
 Ref from_f64_vecs(const std::vector<std::vector<double>>& v);
 // A list of N-tuples (as_tuples) or N-element lists of floats.

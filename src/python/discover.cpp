@@ -48,16 +48,12 @@ PyObject* result_repr(PyObject* self) {
         const SearchResultRec& r = receiver(self);
         std::string text = "SearchResult(formula='" + r.formula + "', error=" + kiv::format_exponent(r.error, 2) +
                            ", complexity=" + std::to_string(r.complexity) + ")";
-        return require(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+        return from_text(text);
     });
 }
 
-Ref text_object(const std::string& s) {
-    return require(PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size())));
-}
-
 PyObject* get_formula(PyObject* self, void*) {
-    return run([&] { return text_object(receiver(self).formula); });
+    return run([&] { return from_text(receiver(self).formula); });
 }
 
 PyObject* get_complexity(PyObject* self, void*) {
@@ -75,11 +71,11 @@ PyObject* get_error(PyObject* self, void*) {
 }
 
 PyObject* to_latex(PyObject* self, PyObject*) {
-    return run([&] { return text_object(kiv::discover::to_latex_text(receiver(self).formula)); });
+    return run([&] { return from_text(kiv::discover::to_latex_text(receiver(self).formula)); });
 }
 
 PyObject* to_python(PyObject* self, PyObject*) {
-    return run([&] { return text_object(kiv::discover::to_python_text(receiver(self).formula)); });
+    return run([&] { return from_text(kiv::discover::to_python_text(receiver(self).formula)); });
 }
 
 PyGetSetDef g_getset[] = {

@@ -111,10 +111,6 @@ PyObject* call_entry(PyObject* type, const FnDesc& desc, PyObject* const* args, 
     });
 }
 
-// A new str from ASCII text.
-inline Ref from_text(const std::string& text) {
-    return require(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
-}
 
 // The interpreter's NotImplemented singleton, as a new reference.
 inline Ref not_implemented() { return Ref::borrow(Py_NotImplemented); }
