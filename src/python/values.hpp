@@ -111,7 +111,6 @@ PyObject* call_entry(PyObject* type, const FnDesc& desc, PyObject* const* args, 
     });
 }
 
-
 // The interpreter's NotImplemented singleton, as a new reference.
 inline Ref not_implemented() { return Ref::borrow(Py_NotImplemented); }
 
