@@ -14,7 +14,7 @@ namespace {
 constexpr std::size_t kMinChunk = 4096;
 
 template <class Op>
-void run_unary(std::span<const double> xs, std::vector<double>& out, Op op) {
+void run_unary(std::span<const double> xs, std::span<double> out, Op op) {
     const double* in = xs.data();
     double* dst = out.data();
     pool::parallel_for(out.size(), kMinChunk, [=](std::size_t b, std::size_t e) {
@@ -23,7 +23,7 @@ void run_unary(std::span<const double> xs, std::vector<double>& out, Op op) {
 }
 
 template <class Op>
-void run_binary(std::span<const double> as, std::span<const double> bs, std::vector<double>& out, Op op) {
+void run_binary(std::span<const double> as, std::span<const double> bs, std::span<double> out, Op op) {
     const double* a = as.data();
     const double* c = bs.data();
     double* dst = out.data();
@@ -34,8 +34,7 @@ void run_binary(std::span<const double> as, std::span<const double> bs, std::vec
 
 }  // namespace
 
-std::vector<double> apply(Unary op, std::span<const double> xs) {
-    std::vector<double> out(xs.size());
+void apply_into(Unary op, std::span<const double> xs, std::span<double> out) {
     switch (op) {
         case Unary::Exp: run_unary(xs, out, [](double x) { return guarded_exp(x); }); break;
         case Unary::Ln: run_unary(xs, out, [](double y) { return guarded_ln(y); }); break;
@@ -43,11 +42,9 @@ std::vector<double> apply(Unary op, std::span<const double> xs) {
         case Unary::Sin: run_unary(xs, out, [](double x) { return std::sin(x); }); break;
         case Unary::Cos: run_unary(xs, out, [](double x) { return std::cos(x); }); break;
     }
-    return out;
 }
 
-std::vector<double> apply(Binary op, std::span<const double> as, std::span<const double> bs) {
-    std::vector<double> out(std::min(as.size(), bs.size()));
+void apply_into(Binary op, std::span<const double> as, std::span<const double> bs, std::span<double> out) {
     switch (op) {
         case Binary::Add: run_binary(as, bs, out, [](double a, double b) { return a + b; }); break;
         case Binary::Sub: run_binary(as, bs, out, [](double a, double b) { return a - b; }); break;
@@ -56,6 +53,17 @@ std::vector<double> apply(Binary op, std::span<const double> as, std::span<const
         case Binary::Pow: run_binary(as, bs, out, [](double a, double b) { return abs_pow(a, b); }); break;
         case Binary::Tension: run_binary(as, bs, out, [](double x, double y) { return kiv(x, y); }); break;
     }
+}
+
+std::vector<double> apply(Unary op, std::span<const double> xs) {
+    std::vector<double> out(xs.size());
+    apply_into(op, xs, out);
+    return out;
+}
+
+std::vector<double> apply(Binary op, std::span<const double> as, std::span<const double> bs) {
+    std::vector<double> out(std::min(as.size(), bs.size()));
+    apply_into(op, as, bs, out);
     return out;
 }
 

@@ -1,4 +1,8 @@
 // The element-wise batch functions: bind, convert, run the core kernel, convert the result.
+#include <algorithm>
+#include <span>
+#include <vector>
+
 #include "args.hpp"
 #include "frame.hpp"
 #include "kiv/batch.hpp"
@@ -10,12 +14,33 @@ namespace {
 using kiv::batch::Binary;
 using kiv::batch::Unary;
 
+// Computes the n results block by block into a small buffer and turns each block into floats as soon as
+// it is done: the result never exists as a whole native vector, and the buffer stays in cache.
+// compute(begin, out) fills out with the results begin .. begin + out.size().
+template <class Compute>
+Ref blockwise_list(std::size_t n, Compute&& compute) {
+    constexpr std::size_t kBlock = std::size_t{1} << 15;
+    Ref list = require(PyList_New(static_cast<Py_ssize_t>(n)));
+    std::vector<double> block(std::min(n, kBlock));
+    for (std::size_t begin = 0; begin < n; begin += kBlock) {
+        const std::span<double> out(block.data(), std::min(kBlock, n - begin));
+        compute(begin, out);
+        for (std::size_t i = 0; i < out.size(); ++i) {
+            PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(begin + i), require(PyFloat_FromDouble(out[i])).release());
+        }
+    }
+    return list;
+}
+
 template <Unary Op>
 PyObject* unary(const FnDesc& desc, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return run([&] {
         Args a = bind(desc, args, nargs, kwnames);
         const std::vector<double> xs = to_f64_vec(a[0], desc.params[0]);
-        return from_f64_vec(kiv::batch::apply(Op, xs));
+        const std::span<const double> in(xs);
+        return blockwise_list(xs.size(), [&](std::size_t begin, std::span<double> out) {
+            kiv::batch::apply_into(Op, in.subspan(begin, out.size()), out);
+        });
     });
 }
 
@@ -25,7 +50,10 @@ PyObject* binary(const FnDesc& desc, PyObject* const* args, Py_ssize_t nargs, Py
         Args a = bind(desc, args, nargs, kwnames);
         const std::vector<double> as = to_f64_vec(a[0], desc.params[0]);
         const std::vector<double> bs = to_f64_vec(a[1], desc.params[1]);
-        return from_f64_vec(kiv::batch::apply(Op, as, bs));
+        const std::span<const double> lhs(as), rhs(bs);
+        return blockwise_list(std::min(as.size(), bs.size()), [&](std::size_t begin, std::span<double> out) {
+            kiv::batch::apply_into(Op, lhs.subspan(begin, out.size()), rhs.subspan(begin, out.size()), out);
+        });
     });
 }
 
