@@ -2,9 +2,6 @@
 floats, the out-of-range panics, argument errors, thread-count independence and leaks."""
 
 import math
-import os
-import subprocess
-import sys
 import textwrap
 
 import numpy as np
@@ -13,6 +10,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 from kiv_core import geometric_product_n, octonion_mul_n
+from procs import run_python
 from reference import same
 
 INF = math.inf
@@ -333,16 +331,8 @@ DIGEST_SCRIPT = textwrap.dedent(
 )
 
 
-def _run(script, threads):
-    env = {k: v for k, v in os.environ.items() if not k.startswith("RAYON_")}
-    env["RAYON_NUM_THREADS"] = str(threads)
-    out = subprocess.run([sys.executable, "-c", script], env=env, capture_output=True, text=True, timeout=300)
-    assert out.returncode == 0, out.stderr
-    return out.stdout.strip()
-
-
 def test_results_do_not_depend_on_the_thread_count():
-    digests = {n: _run(DIGEST_SCRIPT, n) for n in (1, 2, 7)}
+    digests = {n: run_python(DIGEST_SCRIPT, threads=n) for n in (1, 2, 7)}
     assert len(set(digests.values())) == 1, digests
 
 
@@ -365,7 +355,7 @@ PANIC_SCRIPT = textwrap.dedent(
 
 
 def test_the_failing_pair_that_speaks_does_not_depend_on_the_thread_count():
-    messages = {n: _run(PANIC_SCRIPT, n) for n in (1, 2, 7)}
+    messages = {n: run_python(PANIC_SCRIPT, threads=n) for n in (1, 2, 7)}
     assert set(messages.values()) == {"index out of bounds: the len is 1 but the index is 1"}, messages
 
 

@@ -6,8 +6,6 @@ import math
 import multiprocessing
 import os
 import resource
-import subprocess
-import sys
 import textwrap
 
 import pytest
@@ -16,6 +14,7 @@ from hypothesis import strategies as st
 
 import kiv_core
 from leaks import assert_no_leak
+from procs import run_python
 from reference import BINARY, UNARY, same
 
 E = math.e
@@ -101,17 +100,8 @@ DIGEST_SCRIPT = textwrap.dedent(
 )
 
 
-def _run(script, env_extra, preexec_fn=None):
-    env = {k: v for k, v in os.environ.items() if not k.startswith("RAYON_")}
-    env.update(env_extra)
-    out = subprocess.run([sys.executable, "-c", script], env=env, capture_output=True, text=True, timeout=300,
-                         preexec_fn=preexec_fn)
-    assert out.returncode == 0, out.stderr
-    return out.stdout.strip()
-
-
 def test_results_do_not_depend_on_the_thread_count():
-    digests = {n: _run(DIGEST_SCRIPT, {"RAYON_NUM_THREADS": str(n)}) for n in (1, 2, 3, 8)}
+    digests = {n: run_python(DIGEST_SCRIPT, threads=n) for n in (1, 2, 3, 8)}
     assert len(set(digests.values())) == 1, digests
 
 
@@ -138,7 +128,7 @@ THREADS_SCRIPT = textwrap.dedent(
 )
 def test_pool_size_follows_the_environment(env, expected):
     # The main thread plus the pool's workers: the caller counts as one of the pool's threads.
-    assert int(_run(THREADS_SCRIPT, env)) == expected
+    assert int(run_python(THREADS_SCRIPT, env)) == expected
 
 
 def _no_room_for_thread_stacks():
@@ -159,7 +149,7 @@ def test_a_pool_whose_threads_cannot_start_runs_on_the_calling_thread():
         print(got == want, len(os.listdir("/proc/self/task")))
         """
     )
-    assert _run(script, {"RAYON_NUM_THREADS": "4"}, _no_room_for_thread_stacks) == "True 1"
+    assert run_python(script, {"RAYON_NUM_THREADS": "4"}, preexec_fn=_no_room_for_thread_stacks) == "True 1"
 
 
 def _child_computes(queue):

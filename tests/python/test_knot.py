@@ -8,6 +8,7 @@ from hypothesis import given
 from hypothesis import strategies as st
 
 from kiv_core import KIVKnot, KIVPair, KIVPoint
+from reference import same
 
 TWO_PI = 6.283185307179586
 HALF_PI = 1.5707963267948966
@@ -15,12 +16,6 @@ I64_MAX = 2**63 - 1
 I64_MIN = -(2**63)
 NAN = float("nan")
 INF = float("inf")
-
-
-def same(a, b):
-    if math.isnan(a) or math.isnan(b):
-        return math.isnan(a) and math.isnan(b)
-    return a == b and math.copysign(1.0, a) == math.copysign(1.0, b)
 
 
 def state(k):

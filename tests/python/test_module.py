@@ -79,7 +79,7 @@ def test_reimport_returns_the_same_module():
 
 
 def test_a_second_interpreter_cannot_import_it():
-    testcapi = pytest.importorskip("_testcapi")
+    pytest.importorskip("_testcapi")
     script = textwrap.dedent(
         """
         import kiv_core, _testcapi

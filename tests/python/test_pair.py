@@ -8,15 +8,10 @@ from hypothesis import given
 from hypothesis import strategies as st
 
 from kiv_core import KIVPair, KIVPoint
+from reference import same
 
 NAN = float("nan")
 INF = float("inf")
-
-
-def same(a, b):
-    if math.isnan(a) or math.isnan(b):
-        return math.isnan(a) and math.isnan(b)
-    return a == b and math.copysign(1.0, a) == math.copysign(1.0, b)
 
 
 def parts(p):

@@ -2,9 +2,6 @@
 failures of pulse trajectories, thread-count independence and leaks."""
 
 import math
-import os
-import subprocess
-import sys
 import textwrap
 
 import pytest
@@ -12,6 +9,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import kiv_core
+from procs import run_python
 from kiv_core import boost_n, christoffel_batch_n, rotate_phase_n, schrodinger_step_n, simulate_pulses_n
 from reference import LN_LOG_FLOOR, LOG_FLOOR, guarded_exp, guarded_ln, same
 
@@ -348,16 +346,8 @@ DIGEST_SCRIPT = textwrap.dedent(
 )
 
 
-def _run(script, threads):
-    env = {k: v for k, v in os.environ.items() if not k.startswith("RAYON_")}
-    env["RAYON_NUM_THREADS"] = str(threads)
-    out = subprocess.run([sys.executable, "-c", script], env=env, capture_output=True, text=True, timeout=300)
-    assert out.returncode == 0, out.stderr
-    return out.stdout.strip()
-
-
 def test_pool_results_do_not_depend_on_the_thread_count():
-    digests = {n: _run(DIGEST_SCRIPT, n) for n in (1, 2, 5)}
+    digests = {n: run_python(DIGEST_SCRIPT, threads=n) for n in (1, 2, 5)}
     assert len(set(digests.values())) == 1, digests
 
 

@@ -9,6 +9,7 @@ from hypothesis import given
 from hypothesis import strategies as st
 
 from kiv_core import KIVPair, KIVPoint
+from reference import same
 
 EXP_OVERFLOW = 709.782712893384
 LOG_FLOOR = 1e-300
@@ -50,13 +51,6 @@ def ref_boost(x, y, phi, c):
     t2 = t * ch - (s / c) * sh
     s2 = ch * s - (c * t) * sh
     return math.log(t2 if t2 > LOG_FLOOR else LOG_FLOOR), bounded_exp(s2)
-
-
-def same(a, b):
-    """Bit-level equality of two floats (any NaN equals any NaN)."""
-    if math.isnan(a) or math.isnan(b):
-        return math.isnan(a) and math.isnan(b)
-    return a == b and math.copysign(1.0, a) == math.copysign(1.0, b)
 
 
 def coords(p):
