@@ -1,0 +1,28 @@
+// The kiv package's native module: numpy ufuncs and gufuncs over the core, and discovery without the lock.
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#define PY_ARRAY_UNIQUE_SYMBOL kiv_native_ARRAY_API
+#define PY_UFUNC_UNIQUE_SYMBOL kiv_native_UFUNC_API
+#include <numpy/arrayobject.h>
+#include <numpy/ufuncobject.h>
+
+namespace {
+
+int exec_module(PyObject*) {
+    if (PyArray_ImportNumPyAPI() < 0) return -1;
+    if (PyUFunc_ImportUFuncAPI() < 0) return -1;
+    return 0;
+}
+
+PyModuleDef_Slot g_slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
+    {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
+    {0, nullptr},
+};
+
+PyModuleDef g_def = {PyModuleDef_HEAD_INIT, "kiv._native", nullptr, 0, nullptr, g_slots, nullptr, nullptr, nullptr};
+
+}  // namespace
+
+PyMODINIT_FUNC PyInit__native(void) { return PyModuleDef_Init(&g_def); }
