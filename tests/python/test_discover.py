@@ -12,18 +12,8 @@ from hypothesis import strategies as st
 
 import discover_reference as ref
 import kiv_core
+from helpers import PanicException
 from kiv_core import PySearchResult, find_formula
-
-def _panic_type():
-    try:
-        find_formula([], [1.0])
-    except BaseException as exc:  # noqa: BLE001
-        return type(exc)
-    raise AssertionError("expected a failure")
-
-
-PanicException = _panic_type()
-
 
 def as_tuple(r):
     return None if r is None else (r.formula, r.complexity, r.error)
