@@ -6,28 +6,17 @@ against numpy einsum with the 8x8x8 structure tensor. Prints best-of-N wall time
 process and the ratio numpy / kiv_core (above 1 means kiv_core is faster).
 """
 
-import math
 import os
 import random
-import time
 
 import numpy as np
 
 import kiv_core
+from _timing import best_time
 
 REPEAT = 5
 GP_PAIRS = 100_000
 OCT_PAIRS = 1_000_000
-
-
-def best_time(fn):
-    fn()
-    best = math.inf
-    for _ in range(REPEAT):
-        t0 = time.perf_counter()
-        fn()
-        best = min(best, time.perf_counter() - t0)
-    return best
 
 
 def blade_tables(sig):
@@ -84,8 +73,8 @@ def main():
         ours = lambda: kiv_core.geometric_product_n(a, b, sig)  # noqa: E731
         theirs = numpy_geometric_product(*blade_tables(sig))
         assert ours()[:50] == theirs(a[:50], b[:50]), "the two products disagree"
-        rows.append((f"geometric_product_n {sig} N={n}, {GP_PAIRS:,} pairs", best_time(ours),
-                     best_time(lambda: theirs(a, b))))
+        rows.append((f"geometric_product_n {sig} N={n}, {GP_PAIRS:,} pairs", best_time(ours, REPEAT),
+                     best_time(lambda: theirs(a, b), REPEAT)))
 
     tensor = octonion_tensor()
     a = [[rng.uniform(-1, 1) for _ in range(8)] for _ in range(OCT_PAIRS)]
@@ -97,7 +86,7 @@ def main():
 
     got, want = np.array(ours()[:1000]), np.array(theirs()[:1000])
     assert np.allclose(got, want, rtol=1e-12, atol=1e-12), "the two products disagree"
-    rows.append((f"octonion_mul_n, {OCT_PAIRS:,} pairs", best_time(ours), best_time(theirs)))
+    rows.append((f"octonion_mul_n, {OCT_PAIRS:,} pairs", best_time(ours, REPEAT), best_time(theirs, REPEAT)))
 
     threads = os.environ.get("RAYON_NUM_THREADS", "default")
     print(f"best of {REPEAT}, lists in and lists out on both sides, RAYON_NUM_THREADS={threads}")

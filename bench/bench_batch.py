@@ -9,9 +9,9 @@ import math
 import os
 import subprocess
 import sys
-import time
 
 import kiv_core
+from _timing import best_time
 
 try:
     import numpy as np
@@ -20,16 +20,6 @@ except ImportError:  # numpy rows are skipped without it
 
 N = 1_000_000
 REPEAT = 7
-
-
-def best_time(fn):
-    fn()
-    best = math.inf
-    for _ in range(REPEAT):
-        t0 = time.perf_counter()
-        fn()
-        best = min(best, time.perf_counter() - t0)
-    return best
 
 
 def main():
@@ -55,7 +45,7 @@ def main():
     print(f"{'call':44s} {'ms':>8s} {'x round trip':>13s}")
     base = None
     for name, fn in rows:
-        t = best_time(fn)
+        t = best_time(fn, REPEAT)
         base = base or t
         print(f"{name:44s} {t * 1e3:8.2f} {t / base:13.2f}")
 

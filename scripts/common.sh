@@ -48,3 +48,76 @@ ensure_cmake() {
         export PATH="$1/bin:$PATH"
     fi
 }
+
+# ---- stages and the closing summary ---------------------------------------------------------------------
+# A command made of stages calls summary_begin once, then run_stage TITLE COMMAND... per stage; each stage
+# reports its counts with stage_result TEXT. When the outermost command ends (success or failure), the
+# summary block lists every stage that reported, with its time. Scripts run by a stage (sanitize.sh,
+# typecheck.sh) add their lines to the same block through KIV_SUMMARY.
+
+summary_begin() {
+    if [ -z "${KIV_SUMMARY:-}" ]; then
+        KIV_SUMMARY=$(mktemp)
+        export KIV_SUMMARY
+        trap 'summary_end $?' EXIT
+    fi
+}
+
+summary_end() {
+    local status=$1
+    echo
+    echo "== summary"
+    cat "$KIV_SUMMARY"
+    if [ "$status" = 0 ]; then
+        echo "all stages passed in $((SECONDS / 60))m$((SECONDS % 60))s"
+    else
+        echo "FAILED in stage: ${STAGE_TITLE:-set-up} (exit status $status)"
+    fi
+    rm -f "$KIV_SUMMARY"
+}
+
+run_stage() {
+    STAGE_TITLE=$1
+    STAGE_START=$SECONDS
+    shift
+    echo
+    echo "== $STAGE_TITLE ($(date +%T))"
+    "$@"
+}
+
+stage_result() {
+    printf '  %-46s %-52s %4ss\n' "$STAGE_TITLE" "$1" "$((SECONDS - STAGE_START))" >>"$KIV_SUMMARY"
+}
+
+# Runs a command with its output in the log file $1, printing the log only when the command fails.
+quietly() {
+    local log=$1
+    shift
+    if ! "$@" >"$log" 2>&1; then
+        cat "$log"
+        echo "failed: $*" >&2
+        return 1
+    fi
+}
+
+# Runs pytest from tests/python with the interpreter $1 (and further pytest arguments); the output is
+# shown as it comes, and the stage's result is pytest's closing count.
+pytest_stage() {
+    local py=$1 log
+    shift
+    log=$(mktemp)
+    (cd tests/python && "$py" -m pytest -q -p no:cacheprovider "$@" .) | tee "$log"
+    stage_result "$(tail -n 1 "$log" | sed -E 's/^=+ //; s/ in [0-9.]+s.*$//')"
+    rm -f "$log"
+}
+
+# Runs the C++ tests of build folder $1 quietly (the per-test lines only on failure), keeping ctest's
+# closing "tests passed" line in the output.
+ctest_stage() {
+    local dir=$1 log
+    log=$(mktemp)
+    quietly "$log" ctest --test-dir "$dir" --output-on-failure
+    grep -E "tests passed|Total Test time" "$log"
+    stage_result "$(sed -nE 's/^100% tests passed, 0 tests failed out of ([0-9]+)$/\1 passed/p' "$log")"
+    rm -f "$log"
+}

@@ -22,17 +22,15 @@ inline double safe_abs(double y) noexcept {
 
 inline double tension(Point p) noexcept { return kiv(p.x, p.y); }
 
-// (x, y) -> (|y|, tension): the new y equals the tension of the old point.
+// (x, y) -> (|y|, tension): the new y equals the tension of the old point. It is taken at (x, m), the same
+// value, so that a NaN y reaches the new y with the sign bit safe_abs cleared, as it reaches the new x.
 inline Point mirror_pulse(Point p) noexcept {
     const double m = safe_abs(p.y);
-    return {m, guarded_exp(p.x) - std::log(m)};
+    return {m, tension({p.x, m})};
 }
 
-inline Point frame_shift(Point p) noexcept {
-    const double a = std::fabs(p.y);
-    const double m = a > kLogFloor ? a : kLogFloor;  // a NaN y takes the floor
-    return {m, guarded_exp(p.x) - std::log(m)};
-}
+// (x, y) -> (max(|y|, 1e-300), exp(x) - clamped ln y); a NaN y takes the floor.
+inline Point frame_shift(Point p) noexcept { return {floored_abs(p.y), guarded_exp(p.x) - clamped_ln(p.y)}; }
 
 inline bool is_slipping(Point p) noexcept { return p.x > kExpOverflow; }
 

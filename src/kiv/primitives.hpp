@@ -43,10 +43,13 @@ inline double floored_ln(double y) noexcept {
     return std::log(m > kLogFloor ? m : kLogFloor);
 }
 
-inline double clamped_ln(double y) noexcept {
-    double m = std::fabs(y);
-    return std::log(m > kLogFloor ? m : kLogFloor);
+// |y| floored at the log floor; a NaN takes the floor (the comparison is false for it).
+inline double floored_abs(double y) noexcept {
+    const double m = std::fabs(y);
+    return m > kLogFloor ? m : kLogFloor;
 }
+
+inline double clamped_ln(double y) noexcept { return std::log(floored_abs(y)); }
 
 inline double kiv(double x, double y) noexcept { return guarded_exp(x) - guarded_ln(y); }
 

@@ -11,7 +11,7 @@ from hypothesis import strategies as st
 
 from kiv_core import geometric_product_n, octonion_mul_n
 from procs import run_python
-from reference import same
+from reference import same_seq
 
 INF = math.inf
 NAN = math.nan
@@ -80,10 +80,6 @@ def octonion_product(a, b):
             s, k = OCTONION_TABLE[i][j]
             r[k] = (s * a[i]) * b[j] + r[k]
     return r
-
-
-def same_list(a, b):
-    return len(a) == len(b) and all(same(p, q) for p, q in zip(a, b))
 
 
 def panic_message(call):
@@ -181,7 +177,7 @@ def test_geometric_product_follows_the_algorithm(case):
         return
     got = geometric_product_n(a, b, sig)
     assert len(got) == len(expected)
-    assert all(same_list(g, e) for g, e in zip(got, expected))
+    assert all(same_seq(g, e) for g, e in zip(got, expected))
 
 
 @pytest.mark.parametrize(
@@ -261,7 +257,7 @@ octonion = st.lists(coefficient, min_size=8, max_size=8)
 def test_octonion_product_follows_the_algorithm(a, b):
     got = octonion_mul_n(a, b)
     assert len(got) == min(len(a), len(b))
-    assert all(same_list(g, octonion_product(x, y)) for g, x, y in zip(got, a, b))
+    assert all(same_seq(g, octonion_product(x, y)) for g, x, y in zip(got, a, b))
 
 
 # ---- argument errors ----------------------------------------------------------------------------------

@@ -9,17 +9,8 @@ import numpy as np
 import pytest
 
 import kiv_core
+from helpers import FloatLike, IndexLike
 from kiv_core import add_n, exp_n, ln_n
-
-
-class FloatLike:
-    def __float__(self):
-        return 2.5
-
-
-class IndexLike:
-    def __index__(self):
-        return 3
 
 
 @pytest.mark.parametrize(
@@ -95,7 +86,10 @@ def test_keyword_arguments_bind():
     assert add_n(bs=[1.0], as_=[2.0]) == [3.0]
 
 
-def test_type_error_gets_the_prefix_and_keeps_its_cause():
+# A function (vector-call binding) and a constructor (tuple-and-dict binding).
+@pytest.mark.parametrize("call, prefix", [(lambda bad: exp_n([bad]), "argument 'xs': "),
+                                          (lambda bad: kiv_core.KIVPoint(0.0, bad), "argument 'y': ")])
+def test_type_error_gets_the_prefix_and_keeps_its_cause(call, prefix):
     root = KeyError("root")
 
     class Bad:
@@ -103,8 +97,8 @@ def test_type_error_gets_the_prefix_and_keeps_its_cause():
             raise TypeError("no float here") from root
 
     with pytest.raises(TypeError) as info:
-        exp_n([Bad()])
-    assert str(info.value) == "argument 'xs': no float here"
+        call(Bad())
+    assert str(info.value) == prefix + "no float here"
     assert info.value.__cause__ is root
 
 

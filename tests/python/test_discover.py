@@ -12,18 +12,8 @@ from hypothesis import strategies as st
 
 import discover_reference as ref
 import kiv_core
+from helpers import PanicException
 from kiv_core import PySearchResult, find_formula
-
-def _panic_type():
-    try:
-        find_formula([], [1.0])
-    except BaseException as exc:  # noqa: BLE001
-        return type(exc)
-    raise AssertionError("expected a failure")
-
-
-PanicException = _panic_type()
-
 
 def as_tuple(r):
     return None if r is None else (r.formula, r.complexity, r.error)
@@ -287,6 +277,7 @@ def test_data_errors_raise_the_panic_exception(x_data, message):
 
 X = [[0.5, 1.0, 1.5, 2.0, 2.5]]
 Y = [1.0, 2.0, 2.5, 4.5, 5.0]
+Y_LONG = [math.sqrt(x) + math.sin(x) for x in X[0]]  # best formula '(sqrt(x) + 1.0000)'
 FLAT = [1.0, 2.0]
 TEXT = "abc"
 SHORT = [[1.0, 2.0, 3.0], [1.0]]
@@ -295,6 +286,8 @@ RESULT = find_formula(X, Y, max_complexity=3, beam_width=20)
 
 LEAK_CASES = [
     ("success", lambda: find_formula(X, Y, max_complexity=3, beam_width=20), (X, Y)),
+    # A formula text too long to live inside the record's string object: its heap block must be freed too.
+    ("success-long-formula", lambda: find_formula(X, Y_LONG, max_complexity=4, beam_width=20), (X, Y_LONG)),
     ("success-none-of-y", lambda: find_formula([[]], Y, max_complexity=2), (Y,)),
     ("keywords", lambda: find_formula(x_data=X, y_data=Y, max_complexity=2, use_trig=False), (X, Y)),
     ("missing", lambda: find_formula(X), (X,)),

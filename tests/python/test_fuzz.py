@@ -15,6 +15,7 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 import kiv_core
+from helpers import PanicException
 
 CONVERSION_ERRORS = (TypeError, ValueError, OverflowError)
 
@@ -118,15 +119,7 @@ ENTRIES.update({
 })
 
 
-def _panic_type():
-    try:
-        kiv_core.find_formula([], [1.0])
-    except BaseException as exc:  # noqa: BLE001 - the panic exception derives from BaseException
-        return type(exc)
-    raise AssertionError("expected the panic exception")
-
-
-PANIC = _panic_type()
+PANIC = PanicException
 KINDS["small_u64"] = st.integers(min_value=0, max_value=5)
 KINDS["vecs_rows"] = st.integers(0, 6).flatmap(
     lambda rows: st.lists(st.lists(any_float, min_size=rows, max_size=rows), min_size=1, max_size=3))
