@@ -262,6 +262,14 @@ bool Bool::read(PyObject* o) {
     raise_cannot_convert(o, "PyBool");
 }
 
+std::string Str::read(PyObject* o) {
+    if (!PyUnicode_Check(o)) raise_cannot_convert(o, "PyString");
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(o, &size);
+    if (utf8 == nullptr) throw PyErrorSet{};
+    return std::string(utf8, static_cast<std::size_t>(size));
+}
+
 std::vector<double> F64Vec::read(PyObject* o) { return read_f64_vec(o); }
 
 std::vector<std::vector<double>> F64Vecs::read(PyObject* o) {

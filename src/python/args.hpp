@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -92,6 +93,12 @@ struct I64 {
 struct Bool {
     using type = bool;
     static bool read(PyObject* o);
+};
+
+// A str, as its UTF-8 text.
+struct Str {
+    using type = std::string;
+    static std::string read(PyObject* o);
 };
 
 struct F64Vec {

@@ -58,6 +58,44 @@ constexpr auto kToPython = noargs_method<Result>("to_python", "");
 Ref to_latex(const Result& r) { return from_text(kiv::discover::to_latex_text(r.formula)); }
 Ref to_python(const Result& r) { return from_text(kiv::discover::to_python_text(r.formula)); }
 
+// ---- pickle and copy: a private reconstructor, since the class has no constructor --------------------
+
+// A count read from a pickle: an int that is not negative (ValueError otherwise) and fits 64 bits.
+struct Count {
+    using type = std::uint64_t;
+    static std::uint64_t read(PyObject* o) {
+        if (!PyLong_Check(o)) raise_cannot_convert(o, "int");
+        const unsigned long long v = PyLong_AsUnsignedLongLong(o);
+        if (v == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
+            if (!PyErr_ExceptionMatches(PyExc_OverflowError)) throw PyErrorSet{};
+            PyErr_Clear();
+            raise(PyExc_ValueError, "a count must be an int from 0 to 2**64 - 1");
+        }
+        return v;
+    }
+};
+
+constexpr auto kSearchResult =
+    function("_search_result", "Rebuild a PySearchResult from the state its __reduce__ gives (for pickle and copy).",
+             arg<Str>("formula"), arg<F64Vec>("params"), arg<F64>("error"), arg<Count>("complexity"));
+
+Ref search_result(const BoundOf<kSearchResult>& a) {
+    const auto& [formula, params, error, complexity] = kSearchResult.params;
+    // Every field is read before the object is made: a malformed state builds nothing.
+    Result rec{a[formula], a[params], a[error], a[complexity]};
+    return new_value(std::move(rec));
+}
+
+constexpr auto kReduce = noargs_method<Result>("__reduce__", kReduceDoc);
+
+Ref reduce(const Result& r) {
+    Ref module = require(PyImport_ImportModule("kiv_core"));
+    Ref rebuild = require(PyObject_GetAttrString(module.get(), kSearchResult.name));
+    Ref args = require(Py_BuildValue("(NNdK)", get_formula(r).release(), get_params(r).release(), r.error,
+                                     static_cast<unsigned long long>(r.complexity)));
+    return reduction(rebuild.get(), std::move(args));
+}
+
 PyGetSetDef g_getset[] = {
     getter<Result, get_formula>("formula"),
     getter<Result, get_complexity>("complexity"),
@@ -69,6 +107,7 @@ PyGetSetDef g_getset[] = {
 PyMethodDef g_methods[] = {
     method_def<kToLatex, to_latex>(),
     method_def<kToPython, to_python>(),
+    method_def<kReduce, reduce>(),
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -124,5 +163,6 @@ Ref find_formula(const BoundOf<kFindFormula>& a) {
 LazyType search_result_class(&g_spec);
 
 PyMethodDef find_formula_def = method_def<kFindFormula, find_formula>();
+PyMethodDef search_result_def = method_def<kSearchResult, search_result>();
 
 }  // namespace kivpy

@@ -14,7 +14,12 @@ std::string type_qualname(PyObject* o) {
 }
 
 void raise_cannot_convert(PyObject* o, const char* target) {
-    raise(PyExc_TypeError, "'" + type_qualname(o) + "' object cannot be converted to '" + target + "'");
+    std::string text = "'";
+    text += type_qualname(o);
+    text += "' object cannot be converted to '";
+    text += target;
+    text += "'";
+    raise(PyExc_TypeError, text);
 }
 
 void fail_argument(const char* name) {

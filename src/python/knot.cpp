@@ -32,12 +32,23 @@ Ref pulse(Knot k, const Bound<0>&) { return new_value(kiv::knot_pulse(k)); }
 Ref flip(Knot k, const Bound<0>&) { return new_value(kiv::three_one_flip(k)); }
 Ref tread_yield(Knot k, const Bound<0>&) { return from_i64(kiv::tread_yield(k)); }
 
+// Pickle and copy: the class and its constructor arguments (point, n, theta). The stored angle is
+// already reduced, and reducing it again gives it back unchanged, so the round trip is exact.
+constexpr auto kReduce = noargs_method<Knot>("__reduce__", kReduceDoc);
+
+Ref reduce(const Knot& k) {
+    Ref args = require(Py_BuildValue("(NLd)", new_value(kiv::knot_point(k)).release(), static_cast<long long>(k.n),
+                                     k.theta));
+    return reduction(reinterpret_cast<PyObject*>(ClassOf<Knot>::type()), std::move(args));
+}
+
 PyMethodDef g_methods[] = {
     method_def<kMirrorPulse, pulse>(),
     method_def<kPulse, pulse>(),
     method_def<kThreeOneFlip, flip>(),
     method_def<kFlip, flip>(),
     method_def<kTreadYield, tread_yield>(),
+    method_def<kReduce, reduce>(),
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -107,6 +107,9 @@ Ref init_module() {
     std::size_t count = 0;
     const Entry* entries = registration_table(count);
     for (std::size_t i = 0; i < count; ++i) add_entry(module.get(), module_name.get(), entries[i]);
+    // Private names: in the namespace only.
+    Ref rebuild = require(PyCFunction_NewEx(&search_result_def, module.get(), module_name.get()));
+    require_status(PyModule_AddObjectRef(module.get(), search_result_def.ml_name, rebuild.get()));
     g_module = Ref::new_ref(module.get()).release();  // kept for the life of the process
     return module;
 }

@@ -54,6 +54,13 @@ constexpr auto kConjugate = method<Pair>("conjugate", "");
 
 Ref conjugate(Pair p, const Bound<0>&) { return new_value(kiv::conjugate(p)); }
 
+// Pickle and copy: the class and its constructor arguments.
+constexpr auto kReduce = noargs_method<Pair>("__reduce__", kReduceDoc);
+
+Ref reduce(const Pair& p) {
+    return reduction(reinterpret_cast<PyObject*>(ClassOf<Pair>::type()), float_tuple(p.real, p.imag));
+}
+
 Ref get_real(Pair p) { return from_f64(p.real); }
 Ref get_imag(Pair p) { return from_f64(p.imag); }
 Ref modulus(Pair p) { return from_f64(kiv::modulus(p)); }
@@ -97,6 +104,7 @@ PyMethodDef g_methods[] = {
     method_def<kZero, constant<0.0, 0.0>>(),
     method_def<kRotatePhase, rotate_phase>(),
     method_def<kConjugate, conjugate>(),
+    method_def<kReduce, reduce>(),
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -65,6 +65,13 @@ Ref boost(Point p, const BoundOf<kBoost>& a) {
     return new_value(kiv::boost(p, angle, a[c]));
 }
 
+// Pickle and copy: the class and its constructor arguments.
+constexpr auto kReduce = noargs_method<Point>("__reduce__", kReduceDoc);
+
+Ref reduce(const Point& p) {
+    return reduction(reinterpret_cast<PyObject*>(ClassOf<Point>::type()), float_tuple(p.x, p.y));
+}
+
 PyMethodDef g_methods[] = {
     method_def<kTension, tension>(),
     method_def<kKiv, tension>(),
@@ -77,6 +84,7 @@ PyMethodDef g_methods[] = {
     method_def<kEuclideanDelta, euclidean_delta>(),
     method_def<kMinkowskiDelta, minkowski_delta>(),
     method_def<kBoost, boost>(),
+    method_def<kReduce, reduce>(),
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -22,5 +22,7 @@ extern PyMethodDef octonion_mul_n_def, geometric_product_n_def;
 // Formula discovery (discover.cpp): the result class and find_formula.
 extern LazyType search_result_class;
 extern PyMethodDef find_formula_def;
+// Its private reconstructor for pickle and copy: in the namespace, not in __all__.
+extern PyMethodDef search_result_def;
 
 }  // namespace kivpy

@@ -130,6 +130,15 @@ struct InstanceOf {
     static Rec read(PyObject* o) { return receiver<Rec>(o); }
 };
 
+// The answer of __reduce__: (callable, args), which pickle and copy turn back into an equal object by
+// calling callable(*args).
+inline Ref reduction(PyObject* callable, Ref args) {
+    return require(Py_BuildValue("(ON)", callable, args.release()));
+}
+
+// The docstring of every __reduce__.
+inline constexpr const char* kReduceDoc = "Return state information for pickling.";
+
 // The interpreter's NotImplemented singleton, as a new reference.
 inline Ref not_implemented() { return Ref::new_ref(Py_NotImplemented); }
 
