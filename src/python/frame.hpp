@@ -2,7 +2,7 @@
 // failure -> PanicException with the failure's message.
 #pragma once
 
-#include "ref.hpp"
+#include "errors.hpp"
 
 namespace kivpy {
 

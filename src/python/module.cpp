@@ -10,20 +10,20 @@ namespace {
 
 // One entry of the registration table: a class (its type getter) or a module function.
 struct Entry {
-    PyTypeObject* (*type)();
+    LazyType* type;
     const char* class_name;
     PyMethodDef* function;
 };
 
-Entry class_entry(PyTypeObject* (*type)(), const char* name) { return {type, name, nullptr}; }
+Entry class_entry(LazyType* type, const char* name) { return {type, name, nullptr}; }
 Entry function_entry(PyMethodDef* def) { return {nullptr, nullptr, def}; }
 
 // The order here is the order of the module's namespace and of __all__.
 const Entry* registration_table(std::size_t& count) {
     static const Entry entries[] = {
-        class_entry(&point_type, "KIVPoint"),
-        class_entry(&pair_type, "KIVPair"),
-        class_entry(&knot_type, "KIVKnot"),
+        class_entry(&point_class, "KIVPoint"),
+        class_entry(&pair_class, "KIVPair"),
+        class_entry(&knot_class, "KIVKnot"),
         function_entry(&schrodinger_step_n_def),
         function_entry(&rotate_phase_n_def),
         function_entry(&simulate_pulses_n_def),
@@ -42,7 +42,7 @@ const Entry* registration_table(std::size_t& count) {
         function_entry(&christoffel_batch_n_def),
         function_entry(&octonion_mul_n_def),
         function_entry(&geometric_product_n_def),
-        class_entry(&search_result_type, "PySearchResult"),
+        class_entry(&search_result_class, "PySearchResult"),
         function_entry(&find_formula_def),
     };
     count = sizeof(entries) / sizeof(entries[0]);
@@ -79,7 +79,7 @@ void add_entry(PyObject* module, PyObject* module_name, const Entry& e) {
     Ref object;
     Ref name;
     if (e.type != nullptr) {
-        object = Ref::borrow(reinterpret_cast<PyObject*>(e.type()));
+        object = Ref::new_ref(reinterpret_cast<PyObject*>(e.type->get()));
         name = require(PyUnicode_FromString(e.class_name));
     } else {
         object = require(PyCFunction_NewEx(e.function, module, module_name));
@@ -100,14 +100,17 @@ Ref init_module() {
               "kiv_core does not support sub-interpreters: it can only be imported once per process, "
               "by the interpreter that imported it first");
     }
-    if (g_module != nullptr) return Ref::borrow(g_module);
+    if (g_module != nullptr) return Ref::new_ref(g_module);
 
-    Ref module = require(PyModule_Create2(&g_module_def, 1013));
+    Ref module = require(PyModule_Create2(&g_module_def, PYTHON_API_VERSION));
     Ref module_name = require(PyUnicode_FromString("kiv_core"));
     std::size_t count = 0;
     const Entry* entries = registration_table(count);
     for (std::size_t i = 0; i < count; ++i) add_entry(module.get(), module_name.get(), entries[i]);
-    g_module = Ref::borrow(module.get()).release();  // kept for the life of the process
+    // Private names: in the namespace only.
+    Ref rebuild = require(PyCFunction_NewEx(&search_result_def, module.get(), module_name.get()));
+    require_status(PyModule_AddObjectRef(module.get(), search_result_def.ml_name, rebuild.get()));
+    g_module = Ref::new_ref(module.get()).release();  // kept for the life of the process
     return module;
 }
 

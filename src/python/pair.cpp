@@ -9,97 +9,63 @@ namespace {
 
 using kiv::Pair;
 
-constexpr const char* kRealImag[] = {"real", "imag"};
-constexpr const char* kPolar[] = {"r", "theta"};
-constexpr const char* kAngle[] = {"angle"};
+constexpr auto kNew = constructor<Pair>("", arg<F64>("real"), arg<F64>("imag"));
 
-const FnDesc kNew{"KIVPair.__new__()", kRealImag, 2};
-
-Pair read_new(const Args& a) {
-    const double real = float_arg(a[0], "real");
-    const double imag = float_arg(a[1], "imag");
-    return Pair{real, imag};
-}
-
-PyObject* pair_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    return new_entry(type, kNew, args, kwargs, read_new);
-}
-
-PyObject* pair_call(PyObject* type, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) {
-    return call_entry(type, kNew, args, nargsf, kwnames, read_new);
+Pair read_new(const BoundOf<kNew>& a) {
+    const auto& [real, imag] = kNew.params;
+    return Pair{a[real], a[imag]};
 }
 
 // ---- static methods (no self) ----------------------------------------------------------------------
 
-PyObject* from_values(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    static const FnDesc desc{"KIVPair.from_values()", kRealImag, 2};
-    return static_entry(desc, args, nargs, kwnames, [](const Args& a) {
-        const double real = float_arg(a[0], "real");
-        const double imag = float_arg(a[1], "imag");
-        return new_value(Pair{real, imag});
-    });
+constexpr auto kFromValues = static_method<Pair>("from_values", "", arg<F64>("real"), arg<F64>("imag"));
+
+Ref from_values(const BoundOf<kFromValues>& a) {
+    const auto& [real, imag] = kFromValues.params;
+    return new_value(Pair{a[real], a[imag]});
 }
 
-PyObject* from_polar(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    static const FnDesc desc{"KIVPair.from_polar()", kPolar, 2};
-    return static_entry(desc, args, nargs, kwnames, [](const Args& a) {
-        const double r = float_arg(a[0], "r");
-        const double theta = float_arg(a[1], "theta");
-        return new_value(kiv::from_polar(r, theta));
-    });
+constexpr auto kFromPolar = static_method<Pair>("from_polar", "", arg<F64>("r"), arg<F64>("theta"));
+
+Ref from_polar(const BoundOf<kFromPolar>& a) {
+    const auto& [r, theta] = kFromPolar.params;
+    const double modulus = a[r];
+    return new_value(kiv::from_polar(modulus, a[theta]));
 }
 
-#define KIV_PAIR_CONSTANT(NAME, REAL, IMAG)                                                         \
-    PyObject* NAME(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {         \
-        static const FnDesc desc{"KIVPair." #NAME "()", {}, 0};                                     \
-        return static_entry(desc, args, nargs, kwnames, [](const Args&) { return new_value(Pair{REAL, IMAG}); }); \
-    }
+constexpr auto kUnitI = static_method<Pair>("unit_i", "");
+constexpr auto kOne = static_method<Pair>("one", "");
+constexpr auto kZero = static_method<Pair>("zero", "");
 
-KIV_PAIR_CONSTANT(unit_i, 0.0, 1.0)
-KIV_PAIR_CONSTANT(one, 1.0, 0.0)
-KIV_PAIR_CONSTANT(zero, 0.0, 0.0)
-
-#undef KIV_PAIR_CONSTANT
+template <double Real, double Imag>
+Ref constant(const Bound<0>&) {
+    return new_value(Pair{Real, Imag});
+}
 
 // ---- methods and attributes ------------------------------------------------------------------------
 
-PyObject* rotate_phase(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    static const FnDesc desc{"KIVPair.rotate_phase()", kAngle, 1};
-    return method_entry<Pair>(desc, self, args, nargs, kwnames, [](Pair p, const Args& a) {
-        return new_value(kiv::rotate_phase(p, float_arg(a[0], "angle")));
-    });
+constexpr auto kRotatePhase = method<Pair>("rotate_phase", "", arg<F64>("angle"));
+
+Ref rotate_phase(Pair p, const BoundOf<kRotatePhase>& a) {
+    return new_value(kiv::rotate_phase(p, a[std::get<0>(kRotatePhase.params)]));
 }
 
-PyObject* conjugate(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    static const FnDesc desc{"KIVPair.conjugate()", {}, 0};
-    return method_entry<Pair>(desc, self, args, nargs, kwnames,
-                              [](Pair p, const Args&) { return new_value(kiv::conjugate(p)); });
+constexpr auto kConjugate = method<Pair>("conjugate", "");
+
+Ref conjugate(Pair p, const Bound<0>&) { return new_value(kiv::conjugate(p)); }
+
+// Pickle and copy: the class and its constructor arguments.
+constexpr auto kReduce = noargs_method<Pair>("__reduce__", kReduceDoc);
+
+Ref reduce(const Pair& p) {
+    return reduction(reinterpret_cast<PyObject*>(ClassOf<Pair>::type()), float_tuple(p.real, p.imag));
 }
 
-// real_tension and imag_tension are the same fields under the frame's names.
-PyObject* get_real(PyObject* self, void*) {
-    return getter_entry<Pair>(self, [](Pair p) { return from_f64(p.real); });
-}
-
-PyObject* get_imag(PyObject* self, void*) {
-    return getter_entry<Pair>(self, [](Pair p) { return from_f64(p.imag); });
-}
-
-PyObject* get_modulus(PyObject* self, void*) {
-    return getter_entry<Pair>(self, [](Pair p) { return from_f64(kiv::modulus(p)); });
-}
-
-PyObject* get_argument(PyObject* self, void*) {
-    return getter_entry<Pair>(self, [](Pair p) { return from_f64(kiv::argument(p)); });
-}
-
-PyObject* pair_repr(PyObject* self) {
-    return getter_entry<Pair>(self, [](Pair p) { return from_text(kiv::format_pair(p)); });
-}
-
-PyObject* pair_abs(PyObject* self) {
-    return getter_entry<Pair>(self, [](Pair p) { return from_f64(kiv::modulus(p)); });
-}
+Ref get_real(Pair p) { return from_f64(p.real); }
+Ref get_imag(Pair p) { return from_f64(p.imag); }
+Ref modulus(Pair p) { return from_f64(kiv::modulus(p)); }
+Ref get_argument(Pair p) { return from_f64(kiv::argument(p)); }
+Ref repr(Pair p) { return from_text(kiv::format_pair(p)); }
 
 // ---- number and comparison slots -------------------------------------------------------------------
 
@@ -112,7 +78,7 @@ PyObject* arithmetic(PyObject* left, PyObject* right) {
     });
 }
 
-PyObject* pair_richcompare(PyObject* self, PyObject* other, int op) {
+PyObject* richcompare(PyObject* self, PyObject* other, int op) {
     return run([&] {
         switch (op) {
             case Py_EQ:
@@ -131,51 +97,49 @@ PyObject* pair_richcompare(PyObject* self, PyObject* other, int op) {
 }
 
 PyMethodDef g_methods[] = {
-    {"from_values", as_cfunction(from_values), kFastcall | METH_STATIC, "from_values(real, imag)\n--\n\n"},
-    {"from_polar", as_cfunction(from_polar), kFastcall | METH_STATIC, "from_polar(r, theta)\n--\n\n"},
-    {"unit_i", as_cfunction(unit_i), kFastcall | METH_STATIC, "unit_i()\n--\n\n"},
-    {"one", as_cfunction(one), kFastcall | METH_STATIC, "one()\n--\n\n"},
-    {"zero", as_cfunction(zero), kFastcall | METH_STATIC, "zero()\n--\n\n"},
-    {"rotate_phase", as_cfunction(rotate_phase), kFastcall, "rotate_phase($self, angle)\n--\n\n"},
-    {"conjugate", as_cfunction(conjugate), kFastcall, "conjugate($self)\n--\n\n"},
+    method_def<kFromValues, from_values>(),
+    method_def<kFromPolar, from_polar>(),
+    method_def<kUnitI, constant<0.0, 1.0>>(),
+    method_def<kOne, constant<1.0, 0.0>>(),
+    method_def<kZero, constant<0.0, 0.0>>(),
+    method_def<kRotatePhase, rotate_phase>(),
+    method_def<kConjugate, conjugate>(),
+    method_def<kReduce, reduce>(),
     {nullptr, nullptr, 0, nullptr},
 };
 
+// real_tension and imag_tension are the same fields under the frame's names.
 PyGetSetDef g_getset[] = {
-    {"real", get_real, nullptr, nullptr, nullptr},
-    {"imag", get_imag, nullptr, nullptr, nullptr},
-    {"real_tension", get_real, nullptr, nullptr, nullptr},
-    {"imag_tension", get_imag, nullptr, nullptr, nullptr},
-    {"modulus", get_modulus, nullptr, nullptr, nullptr},
-    {"argument", get_argument, nullptr, nullptr, nullptr},
+    getter<Pair, get_real>("real"),
+    getter<Pair, get_imag>("imag"),
+    getter<Pair, get_real>("real_tension"),
+    getter<Pair, get_imag>("imag_tension"),
+    getter<Pair, modulus>("modulus"),
+    getter<Pair, get_argument>("argument"),
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 PyType_Slot g_slots[] = {
-    {Py_tp_doc, const_cast<char*>("KIVPair(real, imag)\n--\n\n")},
-    {Py_tp_new, reinterpret_cast<void*>(pair_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_instance)},
-    {Py_tp_repr, reinterpret_cast<void*>(pair_repr)},
-    {Py_tp_richcompare, reinterpret_cast<void*>(pair_richcompare)},
+    {Py_tp_doc, const_cast<char*>(doc_of<kNew>)},
+    {Py_tp_new, reinterpret_cast<void*>(constructor_new<kNew, read_new>)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_instance<Pair>)},
+    {Py_tp_repr, reinterpret_cast<void*>(unary_entry<Pair, repr>)},
+    {Py_tp_richcompare, reinterpret_cast<void*>(richcompare)},
     {Py_tp_hash, reinterpret_cast<void*>(PyObject_HashNotImplemented)},
     {Py_nb_add, reinterpret_cast<void*>(arithmetic<kiv::pair_add>)},
     {Py_nb_subtract, reinterpret_cast<void*>(arithmetic<kiv::pair_sub>)},
     {Py_nb_multiply, reinterpret_cast<void*>(arithmetic<kiv::pair_mul>)},
     {Py_nb_true_divide, reinterpret_cast<void*>(arithmetic<kiv::pair_div>)},
-    {Py_nb_absolute, reinterpret_cast<void*>(pair_abs)},
+    {Py_nb_absolute, reinterpret_cast<void*>(unary_entry<Pair, modulus>)},
     {Py_tp_methods, g_methods},
     {Py_tp_getset, g_getset},
     {0, nullptr},
 };
 
-PyType_Spec g_spec = {"kiv_core.KIVPair", sizeof(Instance<Pair>), 0, kValueTypeFlags, g_slots};
-
-LazyType g_type(&g_spec, pair_call);
+PyType_Spec g_spec = {"kiv_core.KIVPair", sizeof(Instance<Pair>), 0, kClassTypeFlags, g_slots};
 
 }  // namespace
 
-PyTypeObject* ValueClass<Pair>::type() { return g_type.for_instance(name); }
-
-PyTypeObject* pair_type() { return g_type.get(); }
+LazyType pair_class(&g_spec, constructor_call<kNew, read_new>);
 
 }  // namespace kivpy

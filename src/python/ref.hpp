@@ -1,4 +1,4 @@
-// Owned and borrowed references to Python objects, and the "a Python error is already set" exception.
+// An owned reference to a Python object: released when its holder goes away.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
@@ -8,17 +8,14 @@
 
 namespace kivpy {
 
-// Thrown when a C-API call has failed and left its exception set; the call frame turns it into NULL.
-struct PyErrorSet {};
-
-// An owned (strong) reference: released when the holder goes away, so no path can forget a decref.
+// An owned (strong) reference, so no path can forget a decref.
 class Ref {
 public:
     Ref() noexcept = default;
     // Takes over a new reference (may be NULL).
     static Ref steal(PyObject* p) noexcept { return Ref(p); }
-    // Takes a new reference to a borrowed object.
-    static Ref borrow(PyObject* p) noexcept {
+    // Takes a new reference of its own to an object the caller only borrows (may be NULL).
+    static Ref new_ref(PyObject* p) noexcept {
         Py_XINCREF(p);
         return Ref(p);
     }
@@ -43,34 +40,5 @@ private:
     explicit Ref(PyObject* p) noexcept : p_(p) {}
     PyObject* p_ = nullptr;
 };
-
-// A borrowed reference: documents that the holder owns nothing.
-class Borrowed {
-public:
-    Borrowed(PyObject* p) noexcept : p_(p) {}  // NOLINT: implicit on purpose
-    PyObject* get() const noexcept { return p_; }
-    explicit operator bool() const noexcept { return p_ != nullptr; }
-
-private:
-    PyObject* p_;
-};
-
-// Wraps a new reference returned by the C API; a NULL means its error is set.
-inline Ref require(PyObject* p) {
-    if (p == nullptr) throw PyErrorSet{};
-    return Ref::steal(p);
-}
-
-// Checks an int status of the C API (negative means an error is set).
-inline int require_status(int rc) {
-    if (rc < 0) throw PyErrorSet{};
-    return rc;
-}
-
-// Sets an exception of the given type and text and throws PyErrorSet.
-[[noreturn]] inline void raise(PyObject* type, const char* message) {
-    PyErr_SetString(type, message);
-    throw PyErrorSet{};
-}
 
 }  // namespace kivpy

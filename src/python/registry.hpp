@@ -1,25 +1,12 @@
 // The entries the module registers, each defined in the file of its area.
 #pragma once
 
-#include "ref.hpp"
+#include "types.hpp"
 
 namespace kivpy {
 
-// The calling convention of every entry that takes parameters: a vector of positional arguments, their
-// count and a tuple of keyword names.
-inline constexpr int kFastcall = METH_FASTCALL | METH_KEYWORDS;
-
-// An entry function typed as the PyMethodDef field stores it.
-template <class F>
-PyCFunction as_cfunction(F f) {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(f));
-}
-
-// Value classes (point.cpp, pair.cpp, knot.cpp): their type objects, created on first use; a failure to
-// create one leaves the interpreter's error set and throws PyErrorSet.
-PyTypeObject* point_type();
-PyTypeObject* pair_type();
-PyTypeObject* knot_type();
+// Value classes (point.cpp, pair.cpp, knot.cpp): their type objects, created on first use.
+extern LazyType point_class, pair_class, knot_class;
 
 // Element-wise batch functions (functions.cpp).
 extern PyMethodDef exp_n_def, ln_n_def, add_n_def, sub_n_def, mul_n_def, div_n_def, sqrt_n_def, sin_n_def,
@@ -33,7 +20,9 @@ extern PyMethodDef schrodinger_step_n_def, rotate_phase_n_def, simulate_pulses_n
 extern PyMethodDef octonion_mul_n_def, geometric_product_n_def;
 
 // Formula discovery (discover.cpp): the result class and find_formula.
-PyTypeObject* search_result_type();
+extern LazyType search_result_class;
 extern PyMethodDef find_formula_def;
+// Its private reconstructor for pickle and copy: in the namespace, not in __all__.
+extern PyMethodDef search_result_def;
 
 }  // namespace kivpy
