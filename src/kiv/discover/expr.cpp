@@ -20,83 +20,6 @@ bool operator==(const Token& a, const Token& b) noexcept {
     return false;
 }
 
-namespace {
-
-// Lane loop for one operator: the guard and the result check are folded into one flag so the loop has no
-// early exit; a failed lane rejects the whole pass.
-template <class F>
-bool unary_lanes(const double* a, double* out, std::size_t n, F f) noexcept {
-    bool bad = false;
-    for (std::size_t i = 0; i < n; ++i) {
-        double r;
-        bad |= !f(a[i], r);
-        out[i] = r;
-    }
-    return !bad;
-}
-
-template <class F>
-bool binary_lanes(const double* a, const double* b, double* out, std::size_t n, F f) noexcept {
-    bool bad = false;
-    for (std::size_t i = 0; i < n; ++i) {
-        double r;
-        bad |= !f(a[i], b[i], r);
-        out[i] = r;
-    }
-    return !bad;
-}
-
-}  // namespace
-
-bool apply_lanes(OpKind op, const double* a, const double* b, double* out, std::size_t n) noexcept {
-    switch (op) {
-        case OpKind::Neg:
-            return unary_lanes(a, out, n, [](double x, double& r) { r = -x; return std::isfinite(r); });
-        case OpKind::Recip:
-            return unary_lanes(a, out, n, [](double x, double& r) {
-                r = 1.0 / x;
-                return !(std::fabs(x) < kLogFloor) && std::isfinite(r);
-            });
-        case OpKind::Exp:
-            return unary_lanes(a, out, n, [](double x, double& r) { r = std::exp(x); return std::isfinite(r); });
-        case OpKind::Ln:
-            return unary_lanes(a, out, n, [](double x, double& r) {
-                if (x <= 0.0) { r = 0.0; return false; }
-                r = std::log(x);
-                return std::isfinite(r);
-            });
-        case OpKind::Sqrt:
-            return unary_lanes(a, out, n, [](double x, double& r) {
-                if (x < 0.0) { r = 0.0; return false; }
-                r = std::sqrt(x);
-                return std::isfinite(r);
-            });
-        case OpKind::Sin:
-            return unary_lanes(a, out, n, [](double x, double& r) { r = std::sin(x); return std::isfinite(r); });
-        case OpKind::Cos:
-            return unary_lanes(a, out, n, [](double x, double& r) { r = std::cos(x); return std::isfinite(r); });
-        case OpKind::Abs:
-            return unary_lanes(a, out, n, [](double x, double& r) { r = std::fabs(x); return std::isfinite(r); });
-        case OpKind::Kiv:
-            return binary_lanes(a, b, out, n, [](double x, double y, double& r) {
-                r = search_kiv(x, y);
-                return std::isfinite(r);
-            });
-        case OpKind::Add:
-            return binary_lanes(a, b, out, n, [](double x, double y, double& r) { r = x + y; return std::isfinite(r); });
-        case OpKind::Sub:
-            return binary_lanes(a, b, out, n, [](double x, double y, double& r) { r = x - y; return std::isfinite(r); });
-        case OpKind::Mul:
-            return binary_lanes(a, b, out, n, [](double x, double y, double& r) { r = x * y; return std::isfinite(r); });
-        case OpKind::Div:
-            return binary_lanes(a, b, out, n, [](double x, double y, double& r) {
-                r = x / y;
-                return !(std::fabs(y) < kLogFloor) && std::isfinite(r);
-            });
-    }
-    return false;
-}
-
 std::optional<double> eval_point(const Expr& expr, std::span<const double> point, std::span<const double> params) {
     if (expr.empty()) return std::nullopt;
     std::vector<double> stack;
@@ -163,7 +86,7 @@ std::optional<std::size_t> stack_depth(const Expr& expr, std::size_t n_vars) noe
                 ++size;
                 break;
             case TokenKind::Op:
-                if (size < arity(t.op) || static_cast<std::uint8_t>(t.op) > 12) return std::nullopt;
+                if (!is_op(t.op) || size < arity(t.op)) return std::nullopt;
                 size -= arity(t.op) - 1;
                 break;
             default: return std::nullopt;

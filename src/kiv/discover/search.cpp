@@ -70,13 +70,11 @@ public:
           options_(options),
           cache_left_(options.row_cache_bytes),
           watched_(options.stop != nullptr || options.deadline.has_value()) {
-        unary_ = {OpKind::Neg, OpKind::Recip, OpKind::Exp, OpKind::Ln, OpKind::Sqrt};
-        if (config.use_trig) {
-            unary_.push_back(OpKind::Sin);
-            unary_.push_back(OpKind::Cos);
+        for (const OpInfo& o : kOps) {
+            const bool offered = o.offer == Offer::Always || (o.offer == Offer::WithTrig && config.use_trig) ||
+                                 (o.offer == Offer::WithKiv && config.use_kiv);
+            if (offered) (o.arity == 1 ? unary_ : binary_).push_back(o.op);
         }
-        binary_ = {OpKind::Add, OpKind::Sub, OpKind::Mul, OpKind::Div};
-        if (config.use_kiv) binary_.push_back(OpKind::Kiv);
     }
 
     SearchOutcome run() {
@@ -111,7 +109,7 @@ private:
                     for (OpKind o : binary_) {
                         offer({index(i), index(j), o});
                         // The reversed self-pair is the same expression, dropped as already seen.
-                        if (j != i && (o == OpKind::Kiv || o == OpKind::Sub || o == OpKind::Div)) {
+                        if (j != i && op_info(o).order_sensitive) {
                             offer({index(j), index(i), o});
                         }
                     }
