@@ -37,7 +37,7 @@ struct OpInfo {
     ScalarKernel kernel;
 };
 
-inline constexpr std::array<OpInfo, 13> kOps = {{
+inline constexpr auto kOps = std::to_array<OpInfo>({
     {OpKind::Neg, 1, "(-", "", ")", "", "", Offer::Always, false,
      [](double a, double, double& r) noexcept { r = -a; return true; }},
     {OpKind::Recip, 1, "(1/", "", ")", "", "", Offer::Always, false,
@@ -78,7 +78,7 @@ inline constexpr std::array<OpInfo, 13> kOps = {{
      }},
     {OpKind::Kiv, 2, "kiv(", ", ", ")", "\\mathrm{kiv}(", "", Offer::WithKiv, true,
      [](double a, double b, double& r) noexcept { r = search_kiv(a, b); return true; }},
-}};
+});
 
 // Rows are in code order, so a code indexes its row.
 inline constexpr bool rows_in_code_order() {
