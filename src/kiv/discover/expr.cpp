@@ -126,19 +126,11 @@ bool eval_rows(const Expr& expr, std::size_t depth, const Columns& columns, std:
 
 std::optional<std::vector<double>> eval_dataset(const Expr& expr, const Columns& columns,
                                                 std::span<const double> params) {
-    const RowExtent extent = row_extent(columns);
     std::vector<double> out;
-    if (extent.complete > 0) {
-        auto depth = stack_depth(expr, columns.size());
-        if (!depth) return std::nullopt;
-        out.resize(extent.complete);
-        std::vector<double> stack;
-        for (std::size_t r = 0; r < extent.complete; r += kRowBatch) {
-            std::size_t e = std::min(extent.complete, r + kRowBatch);
-            if (!eval_rows(expr, *depth, columns, params, r, e, out.data() + r, stack)) return std::nullopt;
-        }
-    }
-    if (extent.complete < extent.rows) throw_incomplete_row(extent);
+    const bool ok = for_each_batch(expr, columns, params, [&](std::size_t, const double* v, std::size_t n) {
+        out.insert(out.end(), v, v + n);
+    });
+    if (!ok) return std::nullopt;
     return out;
 }
 

@@ -1,10 +1,9 @@
 // Candidate formulas as postfix token sequences, and their evaluation at a point and over column data.
 #pragma once
 
-#include <cmath>
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <optional>
 #include <span>
 #include <vector>
@@ -76,5 +75,25 @@ inline constexpr std::size_t kRowBatch = 256;
 // needed.
 bool eval_rows(const Expr& expr, std::size_t depth, const Columns& columns, std::span<const double> params,
                std::size_t begin, std::size_t end, double* out, std::vector<double>& stack);
+
+// Evaluates expr column-wise on every row and passes each batch of values, in row order, to
+// sink(begin, values, count); false when any row fails. Data errors raise as eval_dataset describes.
+template <class Sink>
+bool for_each_batch(const Expr& expr, const Columns& columns, std::span<const double> params, Sink sink) {
+    const RowExtent extent = row_extent(columns);
+    if (extent.complete > 0) {
+        auto depth = stack_depth(expr, columns.size());
+        if (!depth) return false;
+        std::vector<double> stack;
+        double out[kRowBatch];
+        for (std::size_t r = 0; r < extent.complete; r += kRowBatch) {
+            const std::size_t e = std::min(extent.complete, r + kRowBatch);
+            if (!eval_rows(expr, *depth, columns, params, r, e, out, stack)) return false;
+            sink(r, static_cast<const double*>(out), e - r);
+        }
+    }
+    if (extent.complete < extent.rows) throw_incomplete_row(extent);
+    return true;
+}
 
 }  // namespace kiv::discover

@@ -208,9 +208,9 @@ private:
         std::vector<std::uint8_t> ok(seeds.size(), 0);
         kiv::pool::parallel_for(seeds.size(), 1, [&](std::size_t begin, std::size_t end) {
             for (std::size_t i = begin; i < end; ++i) {
-                auto pred = eval_dataset(seeds[i], x_, {});
-                if (!pred) continue;
-                scores[i] = penalised_score(rmse(*pred, y_), seeds[i].size(), config_.complexity_penalty);
+                auto score = fit_score(seeds[i], x_, y_, config_);
+                if (!score) continue;
+                scores[i] = *score;
                 ok[i] = 1;
             }
         });
@@ -331,7 +331,8 @@ private:
         Scratch() : a(kRowBatch), b(kRowBatch), out(kRowBatch) {}
     };
 
-    // Evaluates candidate c on every row, passing each batch of values to sink; false when a row fails.
+    // Evaluates candidate c on every row, passing each batch of values to sink(begin, values, count);
+    // false when a row fails.
     template <class Sink>
     bool eval_candidate(const Candidate& c, Scratch& s, Sink sink) const {
         const Member& ma = beam_[c.a];
@@ -347,7 +348,7 @@ private:
                 if (!b) return false;
             }
             if (!apply_lanes(c.op, a, b, s.out.data(), e - r)) return false;
-            sink(r, e, s.out.data());
+            sink(r, static_cast<const double*>(s.out.data()), e - r);
         }
         return true;
     }
@@ -358,18 +359,16 @@ private:
         const std::size_t count = admitted_.size();
         std::vector<double> scores(count);
         std::vector<std::uint8_t> ok(count, 0);
-        const std::size_t y_len = y_.size();
         kiv::pool::parallel_for(count, 16, [&](std::size_t begin, std::size_t end) {
             Scratch s;
             for (std::size_t i = begin; i < end; ++i) {
                 if (halted()) break;
-                RmseSum sum;
-                bool good = eval_candidate(admitted_[i], s, [&](std::size_t r, std::size_t e, const double* v) {
-                    const std::size_t stop = std::min(e, y_len);
-                    for (std::size_t j = r; j < stop; ++j) sum.add(v[j - r], y_[j]);
+                ScoreSum sum(y_);
+                bool good = eval_candidate(admitted_[i], s, [&](std::size_t r, const double* v, std::size_t n) {
+                    sum.add(r, v, n);
                 });
                 if (!good) continue;
-                scores[i] = penalised_score(sum.finish(y_len), complexity(admitted_[i]), config_.complexity_penalty);
+                scores[i] = sum.score(complexity(admitted_[i]), config_.complexity_penalty);
                 ok[i] = 1;
             }
         });
@@ -412,8 +411,8 @@ private:
             for (std::size_t k = begin; k < end; ++k) {
                 if (halted()) break;
                 if (double* out = rows[k]) {
-                    eval_candidate(joined[k], s, [&](std::size_t r, std::size_t e, const double* v) {
-                        std::copy(v, v + (e - r), out + r);
+                    eval_candidate(joined[k], s, [&](std::size_t r, const double* v, std::size_t n) {
+                        std::copy(v, v + n, out + r);
                     });
                 }
             }
