@@ -7,6 +7,8 @@
 #include "kiv/discover/search.hpp"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -51,22 +53,46 @@ bool ranks_before(const Scored& x, const Scored& y) noexcept {
     return x.pos < y.pos;
 }
 
+// Thrown on the searching thread once a poll has seen the stop flag or the deadline; caught by run().
+struct Halt {};
+
+// Items between two polls in the fingerprint pass (a probe costs a few dozen operations).
+constexpr std::size_t kPollEvery = 1024;
+
 class Search {
 public:
     Search(const Columns& x, std::span<const double> y, std::size_t n, const SearchConfig& config,
            const SearchOptions& options)
-        : x_(x), y_(y), n_(n), config_(config), options_(options), cache_left_(options.row_cache_bytes) {
-        unary_ = {OpKind::Neg, OpKind::Recip, OpKind::Exp, OpKind::Ln, OpKind::Sqrt};
-        if (config.use_trig) {
-            unary_.push_back(OpKind::Sin);
-            unary_.push_back(OpKind::Cos);
+        : x_(x),
+          y_(y),
+          n_(n),
+          config_(config),
+          options_(options),
+          cache_left_(options.row_cache_bytes),
+          watched_(options.stop != nullptr || options.deadline.has_value()) {
+        for (const OpInfo& o : kOps) {
+            const bool offered = o.offer == Offer::Always || (o.offer == Offer::WithTrig && config.use_trig) ||
+                                 (o.offer == Offer::WithKiv && config.use_kiv);
+            if (offered) (o.arity == 1 ? unary_ : binary_).push_back(o.op);
         }
-        binary_ = {OpKind::Add, OpKind::Sub, OpKind::Mul, OpKind::Div};
-        if (config.use_kiv) binary_.push_back(OpKind::Kiv);
     }
 
-    std::optional<FitResult> run() {
-        if (seeds()) return result();
+    SearchOutcome run() {
+        SearchOutcome out;
+        try {
+            levels();
+        } catch (const Halt&) {
+            out.stopped = static_cast<StopReason>(halted_.load(std::memory_order_relaxed));
+        }
+        out.levels = levels_done_;
+        out.best = result();
+        return out;
+    }
+
+private:
+    void levels() {
+        if (seeds()) return;
+        check();
         std::size_t new_begin = 0;
         for (std::uint64_t level = 1; level < config_.max_complexity; ++level) {
             const std::size_t m = beam_.size();
@@ -76,13 +102,14 @@ public:
                 for (OpKind u : unary_) offer({index(e), index(e), u});
             }
             for (std::size_t i = new_begin; i < m; ++i) {
+                check();
                 const std::size_t ci = counts_[i];
                 for (std::size_t j = 0; j <= i; ++j) {
                     if (!(ci + counts_[j] < config_.max_complexity)) continue;
                     for (OpKind o : binary_) {
                         offer({index(i), index(j), o});
                         // The reversed self-pair is the same expression, dropped as already seen.
-                        if (j != i && (o == OpKind::Kiv || o == OpKind::Sub || o == OpKind::Div)) {
+                        if (j != i && op_info(o).order_sensitive) {
                             offer({index(j), index(i), o});
                         }
                     }
@@ -90,13 +117,41 @@ public:
             }
             flush();
             if (admitted_.empty()) break;
-            if (fit_level()) return result();
+            if (fit_level(level)) return;
             new_begin = m;
         }
-        return result();
     }
 
-private:
+    // True once the stop flag or the deadline has been seen, by this poll or an earlier one on any
+    // thread; the first reason seen is kept. Free when neither hook is set.
+    bool halted() const noexcept {
+        if (!watched_) return false;
+        if (halted_.load(std::memory_order_relaxed) != 0) return true;
+        StopReason why = StopReason::None;
+        if (options_.stop && options_.stop->load(std::memory_order_relaxed)) {
+            why = StopReason::Requested;
+        } else if (options_.deadline && std::chrono::steady_clock::now() >= *options_.deadline) {
+            why = StopReason::Deadline;
+        }
+        if (why == StopReason::None) return false;
+        std::uint8_t none = 0;
+        halted_.compare_exchange_strong(none, static_cast<std::uint8_t>(why), std::memory_order_relaxed);
+        return true;
+    }
+
+    // On the searching thread only, outside parallel passes.
+    void check() const {
+        if (halted()) throw Halt{};
+    }
+
+    // Reports a fully fitted level to the progress hook.
+    void report(std::uint64_t level) {
+        levels_done_ = level;
+        if (!options_.progress || !best_) return;
+        best_->formula = render_formula(best_->tokens);
+        options_.progress(level, *best_);
+    }
+
     static std::uint32_t index(std::size_t i) {
         if (i > std::numeric_limits<std::uint32_t>::max()) throw InternalFailure("beam too large");
         return static_cast<std::uint32_t>(i);
@@ -153,9 +208,9 @@ private:
         std::vector<std::uint8_t> ok(seeds.size(), 0);
         kiv::pool::parallel_for(seeds.size(), 1, [&](std::size_t begin, std::size_t end) {
             for (std::size_t i = begin; i < end; ++i) {
-                auto pred = eval_dataset(seeds[i], x_, {});
-                if (!pred) continue;
-                scores[i] = penalised_score(rmse(*pred, y_), seeds[i].size(), config_.complexity_penalty);
+                auto score = fit_score(seeds[i], x_, y_, config_);
+                if (!score) continue;
+                scores[i] = *score;
                 ok[i] = 1;
             }
         });
@@ -164,6 +219,7 @@ private:
         for (std::size_t i = 0; i < seeds.size(); ++i) {
             if (ok[i]) consider(scores[i], [&] { return seeds[i]; });
         }
+        report(0);
         for (std::size_t i = 0; i < seeds.size(); ++i) {
             Member m;
             m.tokens = std::move(seeds[i]);
@@ -239,6 +295,7 @@ private:
                     continue;
                 }
                 const std::size_t i = k - 1;
+                if ((k - begin) % kPollEvery == 0 && halted()) break;
                 ProbeValues v;
                 if (!probe_of(pending_[i], v)) {
                     state_[i] = kNoFingerprint;
@@ -251,6 +308,7 @@ private:
             }
         });
         seen_.adopt(std::move(grown));
+        check();
         for (std::size_t i = 0; i < count; ++i) {
             if (state_[i] != kOpen || seen_.insert(keys_[i], hashes_[i])) continue;
             admitted_.push_back(pending_[i]);
@@ -273,7 +331,8 @@ private:
         Scratch() : a(kRowBatch), b(kRowBatch), out(kRowBatch) {}
     };
 
-    // Evaluates candidate c on every row, passing each batch of values to sink; false when a row fails.
+    // Evaluates candidate c on every row, passing each batch of values to sink(begin, values, count);
+    // false when a row fails.
     template <class Sink>
     bool eval_candidate(const Candidate& c, Scratch& s, Sink sink) const {
         const Member& ma = beam_[c.a];
@@ -289,31 +348,32 @@ private:
                 if (!b) return false;
             }
             if (!apply_lanes(c.op, a, b, s.out.data(), e - r)) return false;
-            sink(r, e, s.out.data());
+            sink(r, static_cast<const double*>(s.out.data()), e - r);
         }
         return true;
     }
 
     // Fits the level's candidates on the pool, updates the best and extends the beam. True when the
     // best meets the goal.
-    bool fit_level() {
+    bool fit_level(std::uint64_t level) {
         const std::size_t count = admitted_.size();
         std::vector<double> scores(count);
         std::vector<std::uint8_t> ok(count, 0);
-        const std::size_t y_len = y_.size();
         kiv::pool::parallel_for(count, 16, [&](std::size_t begin, std::size_t end) {
             Scratch s;
             for (std::size_t i = begin; i < end; ++i) {
-                RmseSum sum;
-                bool good = eval_candidate(admitted_[i], s, [&](std::size_t r, std::size_t e, const double* v) {
-                    const std::size_t stop = std::min(e, y_len);
-                    for (std::size_t j = r; j < stop; ++j) sum.add(v[j - r], y_[j]);
+                if (halted()) break;
+                ScoreSum sum(y_);
+                bool good = eval_candidate(admitted_[i], s, [&](std::size_t r, const double* v, std::size_t n) {
+                    sum.add(r, v, n);
                 });
                 if (!good) continue;
-                scores[i] = penalised_score(sum.finish(y_len), complexity(admitted_[i]), config_.complexity_penalty);
+                scores[i] = sum.score(complexity(admitted_[i]), config_.complexity_penalty);
                 ok[i] = 1;
             }
         });
+        // A level cut short counts for nothing.
+        check();
 
         std::vector<Scored> results;
         results.reserve(count);
@@ -321,7 +381,9 @@ private:
             if (ok[i]) results.push_back({scores[i], i});
         }
         for (const Scored& r : results) consider(r.score, [&] { return tokens_of(admitted_[r.pos]); });
+        report(level);
         if (goal_met()) return true;
+        check();
 
         const std::size_t take = static_cast<std::size_t>(
             std::min<std::uint64_t>(results.size(), config_.beam_width / 4));
@@ -347,13 +409,15 @@ private:
         kiv::pool::parallel_for(take, 8, [&](std::size_t begin, std::size_t end) {
             Scratch s;
             for (std::size_t k = begin; k < end; ++k) {
+                if (halted()) break;
                 if (double* out = rows[k]) {
-                    eval_candidate(joined[k], s, [&](std::size_t r, std::size_t e, const double* v) {
-                        std::copy(v, v + (e - r), out + r);
+                    eval_candidate(joined[k], s, [&](std::size_t r, const double* v, std::size_t n) {
+                        std::copy(v, v + n, out + r);
                     });
                 }
             }
         });
+        check();
         for (std::size_t k = 0; k < take; ++k) {
             Member m;
             m.tokens = tokens_of(joined[k]);
@@ -371,6 +435,9 @@ private:
     const SearchOptions& options_;
     std::size_t rows_ = 0;
     std::size_t cache_left_;
+    const bool watched_;                              // a stop flag or a deadline is set
+    mutable std::atomic<std::uint8_t> halted_{0};     // the StopReason first seen
+    std::uint64_t levels_done_ = 0;
 
     std::vector<OpKind> unary_, binary_;
     SeenSet seen_;
@@ -390,6 +457,11 @@ private:
 
 std::optional<FitResult> beam_search(const Columns& x_data, std::span<const double> y_data, std::size_t n,
                                      const SearchConfig& config, const SearchOptions& options) {
+    return run_beam_search(x_data, y_data, n, config, options).best;
+}
+
+SearchOutcome run_beam_search(const Columns& x_data, std::span<const double> y_data, std::size_t n,
+                              const SearchConfig& config, const SearchOptions& options) {
     Search search(x_data, y_data, n, config, options);
     return search.run();
 }
