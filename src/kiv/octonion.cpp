@@ -60,4 +60,26 @@ std::vector<Octonion> octonion_mul_n(std::span<const Octonion> a_batch, std::spa
     return out;
 }
 
+void octonion_mul_strided(std::size_t pairs, StridedRecordsIn a, StridedRecordsIn b, StridedRecordsOut out,
+                          Split split) {
+    auto body = [=](std::size_t begin, std::size_t end) {
+        for (std::size_t p = begin; p < end; ++p) {
+            Octonion x, y;
+            const StridedIn ra = a.record(p), rb = b.record(p);
+            for (std::size_t k = 0; k < 8; ++k) {
+                x[k] = ra[k];
+                y[k] = rb[k];
+            }
+            const Octonion r = octonion_mul(x, y);
+            const StridedOut ro = out.record(p);
+            for (std::size_t k = 0; k < 8; ++k) ro.set(k, r[k]);
+        }
+    };
+    if (split == Split::Allowed) {
+        pool::parallel_for(pairs, kMinChunk, body);
+    } else if (pairs > 0) {
+        body(0, pairs);
+    }
+}
+
 }  // namespace kiv
