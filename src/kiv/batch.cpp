@@ -34,9 +34,9 @@ void with_op(Unary op, F&& f) {
 template <class F>
 void with_op(Binary op, F&& f) {
     switch (op) {
-        case Binary::Add: f([](double a, double b) { return a + b; }); break;
+        case Binary::Add: f([](double a, double b) { return plain_add(a, b); }); break;
         case Binary::Sub: f([](double a, double b) { return a - b; }); break;
-        case Binary::Mul: f([](double a, double b) { return a * b; }); break;
+        case Binary::Mul: f([](double a, double b) { return plain_mul(a, b); }); break;
         case Binary::Div: f([](double a, double b) { return safe_div(a, b); }); break;
         case Binary::Pow: f([](double a, double b) { return abs_pow(a, b); }); break;
         case Binary::Tension: f([](double x, double y) { return kiv(x, y); }); break;

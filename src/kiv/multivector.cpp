@@ -102,7 +102,8 @@ Plan plan_for(std::span<const std::int8_t> sig) {
     return p;
 }
 
-void product_into(std::span<const double> a, std::span<const double> b, std::span<const std::int8_t> sig,
+// Kept out of line, as octonion_mul: every caller runs the same machine code, so NaN payloads agree.
+[[gnu::noinline]] void product_into(std::span<const double> a, std::span<const double> b, std::span<const std::int8_t> sig,
                   const Plan& plan, double* r) {
     const std::size_t n = a.size();
     const bool power_of_two = n != 0 && (n & (n - 1)) == 0;

@@ -30,7 +30,9 @@ const std::array<std::array<UnitProduct, 8>, 8> kOctonionTable = {{
     {P(+1, 7), P(+1, 3), P(+1, 6), P(-1, 1), P(+1, 5), P(-1, 4), P(-1, 2), P(-1, 0)},
 }};
 
-Octonion octonion_mul(const Octonion& a, const Octonion& b) noexcept {
+// Kept out of line: every caller runs the same machine code, so the NaN a product of two NaNs keeps (the
+// hardware's choice between the operands the compiler put first) is the same for the batch and strided forms.
+[[gnu::noinline]] Octonion octonion_mul(const Octonion& a, const Octonion& b) noexcept {
     Octonion r{};
     for (std::size_t i = 0; i < 8; ++i) {
         const double ai = a[i];
