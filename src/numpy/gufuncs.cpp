@@ -72,8 +72,8 @@ void geometric_loop(char** args, npy_intp const* dims, npy_intp const* steps, vo
         try {
             kiv::geometric_product_strided(r.count, signature, r.a, r.b, r.out, kiv::Split::Never);
         } catch (...) {
-            // Not even one pair's scratch could be had: numpy does not look for errors from float
-            // loops, so the failure is set here and found by the caller (kiv.geometric_product checks).
+            // Not even one chunk's scratch could be had. numpy looks for an exception set by a loop once
+            // the loop has returned (its own integer power reports errors that way), so it is set here.
             PyGILState_STATE g = PyGILState_Ensure();
             PyErr_NoMemory();
             PyGILState_Release(g);
