@@ -9,7 +9,7 @@ source scripts/common.sh
 
 VENV="$PWD/.venv-test"
 PY=$(make_venv "$VENV")
-"$PY" -m pip install -q pytest hypothesis numpy
+"$PY" -m pip install -q pytest hypothesis numpy "dask[array]" distributed
 ensure_gtest
 ensure_cmake "$VENV"
 
@@ -27,6 +27,8 @@ export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 export PYTHONPATH="$PWD/build/asan"
 "$PY" -c 'import kiv_core, sys; assert kiv_core.__file__.startswith(sys.argv[1]), kiv_core.__file__' "$PWD/build/asan"
 (cd tests/python && "$PY" -m pytest -q -p no:cacheprovider .)
+"$PY" -c 'import kiv, sys; assert kiv.__file__.startswith(sys.argv[1]), kiv.__file__' "$PWD/build/asan"
+(cd tests/kiv && "$PY" -m pytest -q -p no:cacheprovider .)
 
 # The C++ tests run without the interpreter, so leaks are checked there.
 unset LD_PRELOAD PYTHONMALLOC

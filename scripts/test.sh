@@ -16,6 +16,9 @@ stage "Python tests"
 # Run from the tests folder so that the installed module is the one imported.
 (cd tests/python && "$PY" -m pytest -q -p no:cacheprovider .)
 
+stage "kiv package tests"
+(cd tests/kiv && "$PY" -m pytest -q -p no:cacheprovider .)
+
 stage "C++ unit tests"
 ensure_gtest
 ensure_cmake "$VENV"

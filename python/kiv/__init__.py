@@ -4,6 +4,37 @@ The numeric core is the one behind ``kiv_core``; this package carries it to arra
 workflows.
 """
 
-from kiv import _native
+from kiv._algebra import geometric_product, geometric_product_gufunc
+from kiv._native import (
+    add,
+    cos,
+    div,
+    exp,
+    ln,
+    mul,
+    octonion_mul,
+    pow,  # noqa: A004 - the element-wise power of the family
+    sin,
+    sqrt,
+    sub,
+    tension,
+)
 
-__all__: list[str] = []
+__all__ = [
+    # Element-wise ufuncs.
+    "exp",
+    "ln",
+    "sqrt",
+    "sin",
+    "cos",
+    "add",
+    "sub",
+    "mul",
+    "div",
+    "pow",
+    "tension",
+    # Algebra.
+    "octonion_mul",
+    "geometric_product",
+    "geometric_product_gufunc",
+]

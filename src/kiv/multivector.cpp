@@ -102,7 +102,8 @@ Plan plan_for(std::span<const std::int8_t> sig) {
     return p;
 }
 
-void product_into(std::span<const double> a, std::span<const double> b, std::span<const std::int8_t> sig,
+// Kept out of line, as octonion_mul: every caller runs the same machine code, so NaN payloads agree.
+[[gnu::noinline]] void product_into(std::span<const double> a, std::span<const double> b, std::span<const std::int8_t> sig,
                   const Plan& plan, double* r) {
     const std::size_t n = a.size();
     const bool power_of_two = n != 0 && (n & (n - 1)) == 0;
@@ -138,6 +139,45 @@ std::vector<Multivector> geometric_product_n(std::span<const Multivector> a_batc
         }
     });
     return out;
+}
+
+void geometric_product_strided(std::size_t pairs, std::span<const std::int8_t> signature, StridedRecordsIn a,
+                               StridedRecordsIn b, StridedRecordsOut out, Split split) {
+    const Plan plan = plan_for(signature);
+    if (signature.empty() || signature.size() > kMaxStridedDims || plan.unit_dims != signature.size()) {
+        throw InternalFailure("geometric_product_strided: unsupported signature");
+    }
+    const std::size_t n = std::size_t{1} << signature.size();
+    constexpr std::ptrdiff_t kStep = sizeof(double);
+    auto body = [=, &plan](std::size_t begin, std::size_t end) {
+        // Scratch for one pair: the result, and gathered copies of operands that are not contiguous.
+        std::vector<double> scratch(3 * n);
+        double* r = scratch.data();
+        double* ga = r + n;
+        double* gb = ga + n;
+        for (std::size_t p = begin; p < end; ++p) {
+            const StridedIn ra = a.record(p), rb = b.record(p);
+            const double* pa = reinterpret_cast<const double*>(ra.data);
+            const double* pb = reinterpret_cast<const double*>(rb.data);
+            if (ra.step != kStep) {
+                for (std::size_t k = 0; k < n; ++k) ga[k] = ra[k];
+                pa = ga;
+            }
+            if (rb.step != kStep) {
+                for (std::size_t k = 0; k < n; ++k) gb[k] = rb[k];
+                pb = gb;
+            }
+            std::fill(r, r + n, 0.0);
+            product_into(std::span<const double>(pa, n), std::span<const double>(pb, n), signature, plan, r);
+            const StridedOut ro = out.record(p);
+            for (std::size_t k = 0; k < n; ++k) ro.set(k, r[k]);
+        }
+    };
+    if (split == Split::Allowed) {
+        pool::parallel_for(pairs, kMinChunk, body);
+    } else if (pairs > 0) {
+        body(0, pairs);
+    }
 }
 
 }  // namespace kiv

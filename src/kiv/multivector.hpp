@@ -5,6 +5,8 @@
 #include <span>
 #include <vector>
 
+#include "kiv/strided.hpp"
+
 namespace kiv {
 
 // A multivector as its blade coefficients: index k belongs to the blade whose factors are the set bits
@@ -23,5 +25,16 @@ Multivector geometric_product(std::span<const double> a, std::span<const double>
 std::vector<Multivector> geometric_product_n(std::span<const Multivector> a_batch,
                                              std::span<const Multivector> b_batch,
                                              std::span<const std::int8_t> signature);
+
+// Most basis vectors geometric_product_strided accepts: records of 2^16 coefficients, whose dense product
+// already takes 2^32 multiply-adds.
+inline constexpr std::size_t kMaxStridedDims = 16;
+
+// out[p] = a[p] b[p] for p < pairs over strided records of 2^len(signature) coefficients (array views),
+// on the worker pool unless split is Never; the same bits as geometric_product. The signature must be
+// 1 to kMaxStridedDims entries, each −1, 0 or 1 (checked: InternalFailure otherwise). Each pair is read
+// whole before its result is written, so out may be a or b.
+void geometric_product_strided(std::size_t pairs, std::span<const std::int8_t> signature, StridedRecordsIn a,
+                               StridedRecordsIn b, StridedRecordsOut out, Split split);
 
 }  // namespace kiv

@@ -30,7 +30,9 @@ const std::array<std::array<UnitProduct, 8>, 8> kOctonionTable = {{
     {P(+1, 7), P(+1, 3), P(+1, 6), P(-1, 1), P(+1, 5), P(-1, 4), P(-1, 2), P(-1, 0)},
 }};
 
-Octonion octonion_mul(const Octonion& a, const Octonion& b) noexcept {
+// Kept out of line: every caller runs the same machine code, so the NaN a product of two NaNs keeps (the
+// hardware's choice between the operands the compiler put first) is the same for the batch and strided forms.
+[[gnu::noinline]] Octonion octonion_mul(const Octonion& a, const Octonion& b) noexcept {
     Octonion r{};
     for (std::size_t i = 0; i < 8; ++i) {
         const double ai = a[i];
@@ -58,6 +60,28 @@ std::vector<Octonion> octonion_mul_n(std::span<const Octonion> a_batch, std::spa
         for (std::size_t p = begin; p < end; ++p) dst[p] = octonion_mul(as[p], bs[p]);
     });
     return out;
+}
+
+void octonion_mul_strided(std::size_t pairs, StridedRecordsIn a, StridedRecordsIn b, StridedRecordsOut out,
+                          Split split) {
+    auto body = [=](std::size_t begin, std::size_t end) {
+        for (std::size_t p = begin; p < end; ++p) {
+            Octonion x, y;
+            const StridedIn ra = a.record(p), rb = b.record(p);
+            for (std::size_t k = 0; k < 8; ++k) {
+                x[k] = ra[k];
+                y[k] = rb[k];
+            }
+            const Octonion r = octonion_mul(x, y);
+            const StridedOut ro = out.record(p);
+            for (std::size_t k = 0; k < 8; ++k) ro.set(k, r[k]);
+        }
+    };
+    if (split == Split::Allowed) {
+        pool::parallel_for(pairs, kMinChunk, body);
+    } else if (pairs > 0) {
+        body(0, pairs);
+    }
 }
 
 }  // namespace kiv

@@ -6,6 +6,8 @@
 #include <span>
 #include <vector>
 
+#include "kiv/strided.hpp"
+
 namespace kiv {
 
 // c_0 e_0 + c_1 e_1 + ... + c_7 e_7, e_0 the real unit.
@@ -25,5 +27,10 @@ Octonion octonion_mul(const Octonion& a, const Octonion& b) noexcept;
 
 // a_batch[p] b_batch[p] for every p below the shorter length, on the worker pool.
 std::vector<Octonion> octonion_mul_n(std::span<const Octonion> a_batch, std::span<const Octonion> b_batch);
+
+// out[p] = a[p] b[p] for p < pairs over strided records of 8 coefficients (array views), on the worker
+// pool unless split is Never. Each pair is read whole before its result is written, so out may be a or b.
+void octonion_mul_strided(std::size_t pairs, StridedRecordsIn a, StridedRecordsIn b, StridedRecordsOut out,
+                          Split split);
 
 }  // namespace kiv

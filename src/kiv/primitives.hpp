@@ -63,6 +63,12 @@ inline double safe_div(double a, double b) noexcept {
     return a / b;
 }
 
+// a + b and a × b. When both are NaN the result is b's NaN (made quiet), as the batch functions have
+// always returned it: the hardware keeps the NaN of whichever operand the compiler happened to put first,
+// which differs from one compiled loop to the next, so the choice is made here, once.
+inline double plain_add(double a, double b) noexcept { return (a != a && b != b) ? b + b : a + b; }
+inline double plain_mul(double a, double b) noexcept { return (a != a && b != b) ? b * b : a * b; }
+
 inline double abs_sqrt(double x) noexcept { return std::sqrt(std::fabs(x)); }
 
 inline double abs_pow(double b, double e) noexcept { return std::pow(std::fabs(b), e); }

@@ -1,17 +1,17 @@
 // The kiv package's native module: numpy ufuncs and gufuncs over the core, and discovery without the lock.
-#define PY_SSIZE_T_CLEAN
-#include <Python.h>
+#define KIV_NATIVE_IMPORTS_NUMPY
+#include "numpy_api.hpp"
 
-#define PY_ARRAY_UNIQUE_SYMBOL kiv_native_ARRAY_API
-#define PY_UFUNC_UNIQUE_SYMBOL kiv_native_UFUNC_API
-#include <numpy/arrayobject.h>
-#include <numpy/ufuncobject.h>
+#include "areas.hpp"
 
 namespace {
 
-int exec_module(PyObject*) {
+int exec_module(PyObject* module) {
     if (PyArray_ImportNumPyAPI() < 0) return -1;
     if (PyUFunc_ImportUFuncAPI() < 0) return -1;
+    // One registration call per area.
+    if (kivnp::add_ufuncs(module) < 0) return -1;
+    if (kivnp::add_gufuncs(module) < 0) return -1;
     return 0;
 }
 

@@ -1,0 +1,44 @@
+// The call frame of kiv._native's Python-visible functions: C++ failures become ordinary exceptions.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <exception>
+#include <new>
+
+#include "python/ref.hpp"
+
+namespace kivnp {
+
+using kivpy::PyErrorSet;
+using kivpy::Ref;
+using kivpy::require;
+using kivpy::require_status;
+
+// Runs body (which returns a Ref) and hands its object to the interpreter, or NULL with the exception
+// set: the Python error already set, MemoryError for a refused allocation, RuntimeError for any other
+// failure of the core (an internal fault, never the caller's).
+template <class Body>
+PyObject* call(Body&& body) noexcept {
+    try {
+        return body().release();
+    } catch (const PyErrorSet&) {
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    } catch (const std::exception& e) {
+        PyErr_Format(PyExc_RuntimeError, "internal failure in kiv: %s", e.what());
+    } catch (...) {
+        PyErr_SetString(PyExc_RuntimeError, "internal failure in kiv");
+    }
+    return nullptr;
+}
+
+// Raises exception type with message (a format as PyErr_Format takes it).
+template <class... A>
+[[noreturn]] void raise(PyObject* type, const char* format, A... args) {
+    PyErr_Format(type, format, args...);
+    throw PyErrorSet{};
+}
+
+}  // namespace kivnp
