@@ -7,6 +7,8 @@
 #include "kiv/discover/search.hpp"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -51,11 +53,23 @@ bool ranks_before(const Scored& x, const Scored& y) noexcept {
     return x.pos < y.pos;
 }
 
+// Thrown on the searching thread once a poll has seen the stop flag or the deadline; caught by run().
+struct Halt {};
+
+// Items between two polls in the fingerprint pass (a probe costs a few dozen operations).
+constexpr std::size_t kPollEvery = 1024;
+
 class Search {
 public:
     Search(const Columns& x, std::span<const double> y, std::size_t n, const SearchConfig& config,
            const SearchOptions& options)
-        : x_(x), y_(y), n_(n), config_(config), options_(options), cache_left_(options.row_cache_bytes) {
+        : x_(x),
+          y_(y),
+          n_(n),
+          config_(config),
+          options_(options),
+          cache_left_(options.row_cache_bytes),
+          watched_(options.stop != nullptr || options.deadline.has_value()) {
         unary_ = {OpKind::Neg, OpKind::Recip, OpKind::Exp, OpKind::Ln, OpKind::Sqrt};
         if (config.use_trig) {
             unary_.push_back(OpKind::Sin);
@@ -65,8 +79,22 @@ public:
         if (config.use_kiv) binary_.push_back(OpKind::Kiv);
     }
 
-    std::optional<FitResult> run() {
-        if (seeds()) return result();
+    SearchOutcome run() {
+        SearchOutcome out;
+        try {
+            levels();
+        } catch (const Halt&) {
+            out.stopped = static_cast<StopReason>(halted_.load(std::memory_order_relaxed));
+        }
+        out.levels = levels_done_;
+        out.best = result();
+        return out;
+    }
+
+private:
+    void levels() {
+        if (seeds()) return;
+        check();
         std::size_t new_begin = 0;
         for (std::uint64_t level = 1; level < config_.max_complexity; ++level) {
             const std::size_t m = beam_.size();
@@ -76,6 +104,7 @@ public:
                 for (OpKind u : unary_) offer({index(e), index(e), u});
             }
             for (std::size_t i = new_begin; i < m; ++i) {
+                check();
                 const std::size_t ci = counts_[i];
                 for (std::size_t j = 0; j <= i; ++j) {
                     if (!(ci + counts_[j] < config_.max_complexity)) continue;
@@ -90,13 +119,41 @@ public:
             }
             flush();
             if (admitted_.empty()) break;
-            if (fit_level()) return result();
+            if (fit_level(level)) return;
             new_begin = m;
         }
-        return result();
     }
 
-private:
+    // True once the stop flag or the deadline has been seen, by this poll or an earlier one on any
+    // thread; the first reason seen is kept. Free when neither hook is set.
+    bool halted() const noexcept {
+        if (!watched_) return false;
+        if (halted_.load(std::memory_order_relaxed) != 0) return true;
+        StopReason why = StopReason::None;
+        if (options_.stop && options_.stop->load(std::memory_order_relaxed)) {
+            why = StopReason::Requested;
+        } else if (options_.deadline && std::chrono::steady_clock::now() >= *options_.deadline) {
+            why = StopReason::Deadline;
+        }
+        if (why == StopReason::None) return false;
+        std::uint8_t none = 0;
+        halted_.compare_exchange_strong(none, static_cast<std::uint8_t>(why), std::memory_order_relaxed);
+        return true;
+    }
+
+    // On the searching thread only, outside parallel passes.
+    void check() const {
+        if (halted()) throw Halt{};
+    }
+
+    // Reports a fully fitted level to the progress hook.
+    void report(std::uint64_t level) {
+        levels_done_ = level;
+        if (!options_.progress || !best_) return;
+        best_->formula = render_formula(best_->tokens);
+        options_.progress(level, *best_);
+    }
+
     static std::uint32_t index(std::size_t i) {
         if (i > std::numeric_limits<std::uint32_t>::max()) throw InternalFailure("beam too large");
         return static_cast<std::uint32_t>(i);
@@ -164,6 +221,7 @@ private:
         for (std::size_t i = 0; i < seeds.size(); ++i) {
             if (ok[i]) consider(scores[i], [&] { return seeds[i]; });
         }
+        report(0);
         for (std::size_t i = 0; i < seeds.size(); ++i) {
             Member m;
             m.tokens = std::move(seeds[i]);
@@ -239,6 +297,7 @@ private:
                     continue;
                 }
                 const std::size_t i = k - 1;
+                if ((k - begin) % kPollEvery == 0 && halted()) break;
                 ProbeValues v;
                 if (!probe_of(pending_[i], v)) {
                     state_[i] = kNoFingerprint;
@@ -251,6 +310,7 @@ private:
             }
         });
         seen_.adopt(std::move(grown));
+        check();
         for (std::size_t i = 0; i < count; ++i) {
             if (state_[i] != kOpen || seen_.insert(keys_[i], hashes_[i])) continue;
             admitted_.push_back(pending_[i]);
@@ -296,7 +356,7 @@ private:
 
     // Fits the level's candidates on the pool, updates the best and extends the beam. True when the
     // best meets the goal.
-    bool fit_level() {
+    bool fit_level(std::uint64_t level) {
         const std::size_t count = admitted_.size();
         std::vector<double> scores(count);
         std::vector<std::uint8_t> ok(count, 0);
@@ -304,6 +364,7 @@ private:
         kiv::pool::parallel_for(count, 16, [&](std::size_t begin, std::size_t end) {
             Scratch s;
             for (std::size_t i = begin; i < end; ++i) {
+                if (halted()) break;
                 RmseSum sum;
                 bool good = eval_candidate(admitted_[i], s, [&](std::size_t r, std::size_t e, const double* v) {
                     const std::size_t stop = std::min(e, y_len);
@@ -314,6 +375,8 @@ private:
                 ok[i] = 1;
             }
         });
+        // A level cut short counts for nothing.
+        check();
 
         std::vector<Scored> results;
         results.reserve(count);
@@ -321,7 +384,9 @@ private:
             if (ok[i]) results.push_back({scores[i], i});
         }
         for (const Scored& r : results) consider(r.score, [&] { return tokens_of(admitted_[r.pos]); });
+        report(level);
         if (goal_met()) return true;
+        check();
 
         const std::size_t take = static_cast<std::size_t>(
             std::min<std::uint64_t>(results.size(), config_.beam_width / 4));
@@ -347,6 +412,7 @@ private:
         kiv::pool::parallel_for(take, 8, [&](std::size_t begin, std::size_t end) {
             Scratch s;
             for (std::size_t k = begin; k < end; ++k) {
+                if (halted()) break;
                 if (double* out = rows[k]) {
                     eval_candidate(joined[k], s, [&](std::size_t r, std::size_t e, const double* v) {
                         std::copy(v, v + (e - r), out + r);
@@ -354,6 +420,7 @@ private:
                 }
             }
         });
+        check();
         for (std::size_t k = 0; k < take; ++k) {
             Member m;
             m.tokens = tokens_of(joined[k]);
@@ -371,6 +438,9 @@ private:
     const SearchOptions& options_;
     std::size_t rows_ = 0;
     std::size_t cache_left_;
+    const bool watched_;                              // a stop flag or a deadline is set
+    mutable std::atomic<std::uint8_t> halted_{0};     // the StopReason first seen
+    std::uint64_t levels_done_ = 0;
 
     std::vector<OpKind> unary_, binary_;
     SeenSet seen_;
@@ -390,6 +460,11 @@ private:
 
 std::optional<FitResult> beam_search(const Columns& x_data, std::span<const double> y_data, std::size_t n,
                                      const SearchConfig& config, const SearchOptions& options) {
+    return run_beam_search(x_data, y_data, n, config, options).best;
+}
+
+SearchOutcome run_beam_search(const Columns& x_data, std::span<const double> y_data, std::size_t n,
+                              const SearchConfig& config, const SearchOptions& options) {
     Search search(x_data, y_data, n, config, options);
     return search.run();
 }

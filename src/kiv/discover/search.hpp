@@ -1,7 +1,11 @@
 // The level-by-level beam search over postfix expressions that finds the best-scoring formula.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <vector>
@@ -22,6 +26,39 @@ struct SearchOptions {
     std::size_t row_cache_bytes = std::size_t{256} << 20;
     // Candidates fingerprinted per parallel pass before they are admitted in order.
     std::size_t fingerprint_block = std::size_t{1} << 15;
+
+    // Hooks for a caller that runs the search away from its own thread and must be able to end it. None
+    // of them changes what the search finds up to the point where it stops.
+    //
+    // stop: when it points to a flag, the flag is read (relaxed) between bounded steps of work on every
+    // thread of the search — fingerprint blocks, each candidate fitted, each member joined to the beam,
+    // each row of the pairing loop — so that setting it ends the search within a few milliseconds of
+    // work. The seeds are always fitted; a flag already set on entry ends the search right after them.
+    const std::atomic<bool>* stop = nullptr;
+    // deadline: read at the same places; once it has passed, the search ends as for a stop.
+    std::optional<std::chrono::steady_clock::time_point> deadline;
+    // progress: called on the searching thread after the seeds are fitted (level 0) and after each level
+    // is fitted (1, 2, ... in order), with the best result so far (formula rendered), which never gets
+    // worse from one call to the next. Not called for a level that was cut short. An exception it throws
+    // ends the search and propagates to the caller.
+    std::function<void(std::uint64_t level, const FitResult& best)> progress;
+};
+
+// Why a search ended before its last level.
+enum class StopReason : std::uint8_t {
+    None,       // it ran to its end (the goal, the last level, or no new candidates)
+    Requested,  // the stop flag was set
+    Deadline,   // the deadline passed
+};
+
+// What run_beam_search returns. When stopped, best is the best over the seeds and the levels fitted in
+// full (a level cut short counts for nothing), which is what the last progress call reported; the worker
+// pool is idle and every byte the search held is released. The admitted list, when kept, then ends with
+// whatever the cut level admitted before it stopped.
+struct SearchOutcome {
+    std::optional<FitResult> best;
+    StopReason stopped = StopReason::None;
+    std::uint64_t levels = 0;  // levels fitted in full after the seeds
 };
 
 // Best result over all levels of the search over n variables, or none when no candidate evaluates on the
@@ -29,5 +66,9 @@ struct SearchOptions {
 // internal failure.
 std::optional<FitResult> beam_search(const Columns& x_data, std::span<const double> y_data, std::size_t n,
                                      const SearchConfig& config, const SearchOptions& options = {});
+
+// The same search, also saying whether and why it stopped early (see SearchOptions::stop, deadline).
+SearchOutcome run_beam_search(const Columns& x_data, std::span<const double> y_data, std::size_t n,
+                              const SearchConfig& config, const SearchOptions& options = {});
 
 }  // namespace kiv::discover
