@@ -7,11 +7,14 @@
 #include <numpy/arrayobject.h>
 #include <numpy/ufuncobject.h>
 
+#include "discover.hpp"
+
 namespace {
 
-int exec_module(PyObject*) {
+int exec_module(PyObject* module) {
     if (PyArray_ImportNumPyAPI() < 0) return -1;
     if (PyUFunc_ImportUFuncAPI() < 0) return -1;
+    if (add_discover(module) < 0) return -1;
     return 0;
 }
 
