@@ -5,5 +5,9 @@ workflows.
 """
 
 from kiv import _native
+from kiv._discover import SearchStoppedWarning, discover
+from kiv._many import discover_many
+from kiv.formula import Formula
 
 __all__: list[str] = []
+__all__ += ["discover", "discover_many", "Formula", "SearchStoppedWarning"]
