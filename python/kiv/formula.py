@@ -320,12 +320,14 @@ _PY_HELPERS = {
            "    # Every operator's result must be finite; otherwise the row has no value.\n"
            "    return np.where(np.isfinite(v), v, np.nan)\n"),
     RECIP: ("def _kiv_recip(a):\n"
+            "    a = np.asarray(a, dtype=np.float64)\n"
             "    return _kiv_ok(np.where(np.abs(a) < 1e-300, np.nan, 1.0 / a))\n"),
     LN: ("def _kiv_ln(a):\n"
          "    return _kiv_ok(np.where(a <= 0.0, np.nan, np.log(np.where(a <= 0.0, 1.0, a))))\n"),
     SQRT: ("def _kiv_sqrt(a):\n"
            "    return _kiv_ok(np.where(a < 0.0, np.nan, np.sqrt(np.where(a < 0.0, 0.0, a))))\n"),
     DIV: ("def _kiv_div(a, b):\n"
+          "    b = np.asarray(b, dtype=np.float64)\n"
           "    return _kiv_ok(np.where(np.abs(b) < 1e-300, np.nan, a / b))\n"),
     KIV: ("def _kiv_kiv(a, b):\n"
           "    # exp(a') - ln(b'): a' = ln(a) above 709.78 (no overflow), b' = max(|b|, 1e-300) unless b > 0.\n"
@@ -527,7 +529,14 @@ class Formula:
                 return sympy.Integer(int(v))
             return sympy.Float(v)
 
+        undefined = (sympy.zoo, sympy.oo, -sympy.oo, sympy.nan)
+
         def op(code, a):
+            r = sympy_op(code, a)
+            # A part that is infinite or undefined (1/0, log(0), ...) has no value: evaluate's NaN.
+            return sympy.nan if r.has(*undefined) else r
+
+        def sympy_op(code, a):
             if code == NEG:
                 return -a[0]
             if code == RECIP:

@@ -70,6 +70,7 @@ def _op(code, a, b):
 def reference_eval(tokens, row):
     """Value of the postfix tokens at one row, NaN when evaluation fails (the documented evaluate rule)."""
     stack = []
+    row = [float(v) for v in row]
     for kind, index, value in tokens:
         if kind in (0, 1):
             stack.append(value)
@@ -85,17 +86,18 @@ def reference_eval(tokens, row):
     return stack[0]
 
 
-def random_tokens(rng, n_vars, size):
+def random_tokens(rng, n_vars, size, unary=range(8)):
     """A well-formed random postfix formula of about `size` tokens over n_vars variables."""
+    unary = list(unary)
     if size <= 1:
         choice = rng.random()
         if choice < 0.5:
             return [(2, rng.randrange(n_vars), 0.0)]
         return [(0, 0, rng.choice([0.0, 1.0, -0.0, 2.5, math.pi, math.e, 1e-301, 800.0, -3.0]))]
     if rng.random() < 0.4:
-        return random_tokens(rng, n_vars, size - 1) + [(3, rng.randrange(8), 0.0)]
+        return random_tokens(rng, n_vars, size - 1, unary) + [(3, rng.choice(unary), 0.0)]
     left = rng.randrange(1, size - 1) if size > 2 else 1
-    return (random_tokens(rng, n_vars, left) + random_tokens(rng, n_vars, max(1, size - 1 - left))
+    return (random_tokens(rng, n_vars, left, unary) + random_tokens(rng, n_vars, max(1, size - 1 - left), unary)
             + [(3, rng.randrange(8, 13), 0.0)])
 
 
@@ -117,3 +119,36 @@ def sequential_error(pred, y, complexity, penalty=0.001):
 
 def rng_for(seed):
     return random.Random(seed)
+
+
+def _libm(fn, fail):
+    def one(v):
+        try:
+            return fn(float(v))
+        except OverflowError:
+            return math.inf
+        except ValueError:
+            return fail
+
+    def vec(a):
+        import numpy as np
+
+        arr = np.asarray(a, dtype=float)
+        return np.array([one(v) for v in arr.ravel()], dtype=float).reshape(arr.shape)
+
+    return vec
+
+
+# numpy's exp, log, sin and cos may differ from the C library's in the last bit; with these in their place,
+# exported numpy code can be checked bit for bit against the native evaluation.
+LIBM = {"exp": _libm(math.exp, math.nan), "log": _libm(math.log, math.nan), "sin": _libm(math.sin, math.nan),
+        "cos": _libm(math.cos, math.nan)}
+
+
+class LibmNumpy:
+    """numpy, with the C library's exp, log, sin and cos."""
+
+    def __getattr__(self, name):
+        import numpy as np
+
+        return LIBM.get(name) or getattr(np, name)
