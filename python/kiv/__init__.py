@@ -5,6 +5,8 @@ workflows.
 """
 
 from kiv._algebra import geometric_product, geometric_product_gufunc
+from kiv._discover import SearchStoppedWarning, discover
+from kiv._many import discover_many
 from kiv._native import (
     add,
     cos,
@@ -19,6 +21,7 @@ from kiv._native import (
     sub,
     tension,
 )
+from kiv.formula import Formula
 
 __all__ = [
     # Element-wise ufuncs.
@@ -37,4 +40,9 @@ __all__ = [
     "octonion_mul",
     "geometric_product",
     "geometric_product_gufunc",
+    # Formula discovery.
+    "discover",
+    "discover_many",
+    "Formula",
+    "SearchStoppedWarning",
 ]

@@ -1,0 +1,57 @@
+"""kiv.discover_many: one formula per dataset, serially and on a Dask cluster of two worker processes."""
+
+import numpy as np
+import pytest
+
+import kiv
+
+
+def _datasets():
+    rng = np.random.default_rng(7)
+    out = {}
+    for i, f in enumerate([np.exp, np.sqrt, np.sin, lambda v: v * v, np.log, lambda v: 1 / v]):
+        X = rng.uniform(0.5, 3.0, (int(rng.integers(20, 200)), 1))
+        out[f"sensor{i}"] = (X, f(X[:, 0]) + rng.normal(size=len(X)) * 0.01)
+    return out
+
+
+def test_serial_equals_one_discover_each():
+    data = _datasets()
+    got = kiv.discover_many(data, max_complexity=4, beam_width=100)
+    assert list(got) == list(data)
+    for name, (X, y) in data.items():
+        assert got[name] == kiv.discover(X, y, max_complexity=4, beam_width=100)
+    assert kiv.discover_many(list(data.values()), max_complexity=4, beam_width=100) == list(got.values())
+
+
+def test_bad_entries_are_named():
+    with pytest.raises(ValueError, match="datasets: entry 'b' is not an \\(X, y\\) pair"):
+        kiv.discover_many({"a": ([1.0], [1.0]), "b": [1.0]})
+    with pytest.raises(ValueError, match="X and y: X has 2 samples, y has 1"):
+        kiv.discover_many([([1.0, 2.0], [1.0])])
+
+
+def test_local_cluster_with_two_worker_processes_gives_the_serial_results():
+    distributed = pytest.importorskip("distributed")
+    data = _datasets()
+    serial = kiv.discover_many(data, max_complexity=5, beam_width=200)
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None) as cluster:
+        with distributed.Client(cluster) as client:
+            parallel = kiv.discover_many(data, client=client, max_complexity=5, beam_width=200)
+            pids = set(client.run(lambda: __import__("os").getpid()).values())
+    assert parallel == serial and len(pids) == 2
+
+
+def test_example_fits_noisy_data_and_saves_a_plot(tmp_path, monkeypatch):
+    pytest.importorskip("matplotlib")
+    import importlib.util
+    from pathlib import Path
+
+    path = Path(__file__).resolve().parents[2] / "examples" / "discover_noisy.py"
+    spec = importlib.util.spec_from_file_location("discover_noisy", path)
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    out = tmp_path / "plot.png"
+    formula = module.main(str(out))
+    assert out.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+    assert formula.feature_names == ("t",) and formula.error < 0.15

@@ -1,0 +1,59 @@
+"""kiv.sklearn.KIVRegressor: scikit-learn's estimator checks, pipelines, cross-validation, grid search."""
+
+import numpy as np
+import pytest
+
+sklearn = pytest.importorskip("sklearn")
+
+from sklearn.model_selection import GridSearchCV, cross_val_score  # noqa: E402
+from sklearn.pipeline import make_pipeline  # noqa: E402
+from sklearn.preprocessing import StandardScaler  # noqa: E402
+from sklearn.utils.estimator_checks import parametrize_with_checks  # noqa: E402
+
+import kiv  # noqa: E402
+from kiv.sklearn import KIVRegressor  # noqa: E402
+
+# Every check passes, so none is listed as an expected failure. Small search settings keep the ~50 fits of
+# the checks quick; the check of array-API input is skipped by scikit-learn itself unless SCIPY_ARRAY_API is
+# set.
+EXPECTED_FAILURES = {}
+
+
+@parametrize_with_checks([KIVRegressor(max_complexity=4, beam_width=40)],
+                         expected_failed_checks=lambda est: EXPECTED_FAILURES)
+def test_estimator_checks(estimator, check):
+    check(estimator)
+
+
+def _data(rows=120, seed=0):
+    rng = np.random.default_rng(seed)
+    X = rng.uniform(0.5, 3.0, (rows, 2))
+    return X, np.exp(X[:, 0]) - np.log(X[:, 1])
+
+
+def test_fit_predict_and_attributes():
+    X, y = _data()
+    est = KIVRegressor().fit(X, y)
+    assert est.formula_.text == "kiv(x, y)" and est.n_features_in_ == 2
+    assert est.formula_ == kiv.discover(X, y, max_complexity=8)
+    assert np.array_equal(est.predict(X), est.formula_.evaluate(X)) and est.score(X, y) == 1.0
+
+
+def test_data_frame_names_reach_the_formula():
+    pd = pytest.importorskip("pandas")
+    X, y = _data()
+    df = pd.DataFrame(X, columns=["a", "b"])
+    est = KIVRegressor().fit(df, y)
+    assert list(est.feature_names_in_) == ["a", "b"] and est.formula_.text == "kiv(a, b)"
+    odd = KIVRegressor().fit(pd.DataFrame(X, columns=["a b", "c"]), y)
+    assert odd.formula_.feature_names == ("x", "y")
+
+
+def test_pipeline_cross_validation_and_parallel_grid_search():
+    X, y = _data(rows=90)
+    scores = cross_val_score(make_pipeline(KIVRegressor(max_complexity=4)), X, y, cv=3)
+    assert scores.shape == (3,) and (scores > 0.99).all()
+    grid = GridSearchCV(KIVRegressor(beam_width=100), {"max_complexity": [2, 4]}, cv=3, n_jobs=2).fit(X, y)
+    assert grid.best_params_ == {"max_complexity": 4} and grid.best_estimator_.formula_.text == "kiv(x, y)"
+    scaled = make_pipeline(StandardScaler(), KIVRegressor(max_complexity=3, beam_width=40)).fit(X, y)
+    assert scaled.predict(X).shape == (90,)
