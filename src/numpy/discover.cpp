@@ -30,7 +30,7 @@
 #include "kiv/failure.hpp"
 #include "kiv/memory.hpp"
 #include "kiv/pool.hpp"
-#include "python/ref.hpp"
+#include "python/errors.hpp"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <exception>
 #include <new>
 
-#include "python/ref.hpp"
+#include "python/errors.hpp"
 
 namespace kivnp {
 
