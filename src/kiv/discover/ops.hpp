@@ -12,8 +12,9 @@
 
 namespace kiv::discover {
 
-// Operator codes, in the order of the table's rows. The search offers operators in this order.
-enum class OpKind : std::uint8_t { Neg, Recip, Exp, Ln, Sqrt, Sin, Cos, Abs, Add, Sub, Mul, Div, Kiv };
+// Operator codes, in the order of the table's rows: 0 to 7 unary, 8 to 12 binary. The search offers the
+// operators it always offers first, then those behind a switch, each group in code order.
+enum class OpKind : std::uint8_t { Neg, Recip, Exp, Ln, Sqrt, Sin, Cos, Abs, Kiv, Add, Sub, Mul, Div };
 
 // The guarded operation on scalars: writes the result to r and returns false when the guard trips (r is
 // then unspecified). b is 0.0 for a unary operator. The finiteness check of the result is not part of it.
@@ -65,6 +66,8 @@ inline constexpr auto kOps = std::to_array<OpInfo>({
      [](double a, double, double& r) noexcept { r = std::cos(a); return true; }},
     {OpKind::Abs, 1, "abs(", "", ")", "", "", Offer::Never, false,
      [](double a, double, double& r) noexcept { r = std::fabs(a); return true; }},
+    {OpKind::Kiv, 2, "kiv(", ", ", ")", "\\mathrm{kiv}(", "", Offer::WithKiv, true,
+     [](double a, double b, double& r) noexcept { r = search_kiv(a, b); return true; }},
     {OpKind::Add, 2, "(", " + ", ")", "", "", Offer::Always, false,
      [](double a, double b, double& r) noexcept { r = a + b; return true; }},
     {OpKind::Sub, 2, "(", " - ", ")", "", "", Offer::Always, true,
@@ -76,8 +79,6 @@ inline constexpr auto kOps = std::to_array<OpInfo>({
          r = a / b;
          return !(std::fabs(b) < kLogFloor);
      }},
-    {OpKind::Kiv, 2, "kiv(", ", ", ")", "\\mathrm{kiv}(", "", Offer::WithKiv, true,
-     [](double a, double b, double& r) noexcept { r = search_kiv(a, b); return true; }},
 });
 
 // Rows are in code order, so a code indexes its row.

@@ -70,10 +70,14 @@ public:
           options_(options),
           cache_left_(options.row_cache_bytes),
           watched_(options.stop != nullptr || options.deadline.has_value()) {
-        for (const OpInfo& o : kOps) {
-            const bool offered = o.offer == Offer::Always || (o.offer == Offer::WithTrig && config.use_trig) ||
-                                 (o.offer == Offer::WithKiv && config.use_kiv);
-            if (offered) (o.arity == 1 ? unary_ : binary_).push_back(o.op);
+        // The operators always offered come first, then those behind a switch, each in table order.
+        for (const bool switched : {false, true}) {
+            for (const OpInfo& o : kOps) {
+                const bool offered = switched ? (o.offer == Offer::WithTrig && config.use_trig) ||
+                                                    (o.offer == Offer::WithKiv && config.use_kiv)
+                                              : o.offer == Offer::Always;
+                if (offered) (o.arity == 1 ? unary_ : binary_).push_back(o.op);
+            }
         }
     }
 
