@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "cache.hpp"
 #include "kiv/memory.hpp"
 
 namespace kivpy {
@@ -243,9 +244,9 @@ bool Bool::read(PyObject* o) {
     // numpy's bool scalars are read through their own truth-value slot.
     PyTypeObject* type = Py_TYPE(o);
     // An interned name, made once: a fresh string per call would churn the type attribute cache.
-    static PyObject* module_name = nullptr;  // kept for the life of the process
-    if (module_name == nullptr) module_name = require(PyUnicode_InternFromString("__module__")).release();
-    Ref module = Ref::steal(PyObject_GetAttr(reinterpret_cast<PyObject*>(type), module_name));
+    static Cached module_name;
+    if (module_name.get() == nullptr) module_name.keep(require(PyUnicode_InternFromString("__module__")).release());
+    Ref module = Ref::steal(PyObject_GetAttr(reinterpret_cast<PyObject*>(type), module_name.get()));
     if (!module) PyErr_Clear();
     if (module && PyUnicode_Check(module.get()) && PyUnicode_EqualToUTF8(module.get(), "numpy")) {
         Ref name = Ref::steal(PyType_GetName(type));
