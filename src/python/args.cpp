@@ -216,11 +216,8 @@ std::size_t announced_length(PyObject* o, std::size_t item_size) {
     return count;
 }
 
-std::array<double, 2> read_float_pair(PyObject* item) {
-    if (!PyTuple_Check(item)) raise_cannot_convert(item, "PyTuple");
-    const Py_ssize_t n = PyTuple_GET_SIZE(item);
-    if (n != 2) raise(PyExc_ValueError, "expected tuple of length 2, but got tuple of length " + std::to_string(n));
-    return {f64_of(PyTuple_GET_ITEM(item, 0)), f64_of(PyTuple_GET_ITEM(item, 1))};
+void raise_tuple_length(Py_ssize_t n) {
+    raise(PyExc_ValueError, "expected tuple of length 2, but got tuple of length " + std::to_string(n));
 }
 
 // ---- argument conversions --------------------------------------------------------------------------
