@@ -22,7 +22,7 @@ stage "kiv package tests"
 stage "C++ unit tests"
 ensure_gtest
 ensure_cmake "$VENV"
-cmake -S . -B build/cpp-tests -DKIV_BUILD_TESTS=ON -DKIV_BUILD_MODULE=OFF >/dev/null
+cmake -S . -B build/cpp-tests -DKIV_BUILD_TESTS=ON -DPython_EXECUTABLE="$PY" >/dev/null  # the module: embedding test
 cmake --build build/cpp-tests -j2
 ctest --test-dir build/cpp-tests --output-on-failure
 

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "cache.hpp"
 #include "kiv/memory.hpp"
 
 namespace kivpy {
@@ -215,11 +216,8 @@ std::size_t announced_length(PyObject* o, std::size_t item_size) {
     return count;
 }
 
-std::array<double, 2> read_float_pair(PyObject* item) {
-    if (!PyTuple_Check(item)) raise_cannot_convert(item, "PyTuple");
-    const Py_ssize_t n = PyTuple_GET_SIZE(item);
-    if (n != 2) raise(PyExc_ValueError, "expected tuple of length 2, but got tuple of length " + std::to_string(n));
-    return {f64_of(PyTuple_GET_ITEM(item, 0)), f64_of(PyTuple_GET_ITEM(item, 1))};
+void raise_tuple_length(Py_ssize_t n) {
+    raise(PyExc_ValueError, "expected tuple of length 2, but got tuple of length " + std::to_string(n));
 }
 
 // ---- argument conversions --------------------------------------------------------------------------
@@ -243,9 +241,9 @@ bool Bool::read(PyObject* o) {
     // numpy's bool scalars are read through their own truth-value slot.
     PyTypeObject* type = Py_TYPE(o);
     // An interned name, made once: a fresh string per call would churn the type attribute cache.
-    static PyObject* module_name = nullptr;  // kept for the life of the process
-    if (module_name == nullptr) module_name = require(PyUnicode_InternFromString("__module__")).release();
-    Ref module = Ref::steal(PyObject_GetAttr(reinterpret_cast<PyObject*>(type), module_name));
+    static Cached module_name;
+    if (module_name.get() == nullptr) module_name.keep(require(PyUnicode_InternFromString("__module__")).release());
+    Ref module = Ref::steal(PyObject_GetAttr(reinterpret_cast<PyObject*>(type), module_name.get()));
     if (!module) PyErr_Clear();
     if (module && PyUnicode_Check(module.get()) && PyUnicode_EqualToUTF8(module.get(), "numpy")) {
         Ref name = Ref::steal(PyType_GetName(type));

@@ -169,8 +169,14 @@ std::vector<T> read_sequence(PyObject* o, ReadItem&& read_item) {
     return out;
 }
 
+[[noreturn]] void raise_tuple_length(Py_ssize_t n);
+
 // The two floats of a 2-tuple, for records of two floats ("expected tuple of length 2, ...").
-std::array<double, 2> read_float_pair(PyObject* item);
+inline std::array<double, 2> read_float_pair(PyObject* item) {
+    if (!PyTuple_Check(item)) raise_cannot_convert(item, "PyTuple");
+    if (PyTuple_GET_SIZE(item) != 2) raise_tuple_length(PyTuple_GET_SIZE(item));
+    return {f64_of(PyTuple_GET_ITEM(item, 0)), f64_of(PyTuple_GET_ITEM(item, 1))};
+}
 
 // Sequences of N-float sequences ("expected a sequence of length N (got M)").
 template <std::size_t N>

@@ -7,13 +7,14 @@
 #include <new>
 #include <stdexcept>
 
+#include "cache.hpp"
 #include "kiv/failure.hpp"
 #include "kiv/memory.hpp"
 
 namespace kivpy {
 namespace {
 
-PyObject* g_panic_type = nullptr;  // created on first need, kept for the life of the process
+Cached g_panic_type;  // created on first need, kept until the interpreter ends
 
 constexpr const char kPanicDoc[] =
     "The exception raised when the module's own code fails internally.\n\n"
@@ -27,7 +28,7 @@ constexpr const char kPanicDoc[] =
 }
 
 PyObject* panic_type() noexcept {
-    if (g_panic_type == nullptr) {
+    if (g_panic_type.get() == nullptr) {
         PyObject* t = PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", kPanicDoc, PyExc_BaseException,
                                                 nullptr);
         if (t == nullptr) {
@@ -35,9 +36,9 @@ PyObject* panic_type() noexcept {
             std::fputs("Failed to initialize new exception type.\n", stderr);
             abort_uncaught();
         }
-        g_panic_type = t;
+        g_panic_type.keep(t);
     }
-    return g_panic_type;
+    return g_panic_type.get();
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
-// Module initialisation: one module object per process and the registration table in its fixed order.
+// Module initialisation: one module object for the interpreter of the process, and the registration table in
+// its fixed order.
 #include <atomic>
 #include <cstdint>
 
+#include "cache.hpp"
 #include "frame.hpp"
 #include "registry.hpp"
 
@@ -58,9 +60,30 @@ PyModuleDef g_module_def = {
     nullptr, nullptr, nullptr, nullptr,
 };
 
-// The process-wide module record.
+// The process-wide module record: the interpreter that owns the module, and the module.
 std::atomic<std::int64_t> g_owner_interpreter{-1};
-PyObject* g_module = nullptr;
+Cached g_module;
+
+// Run by Py_FinalizeEx after the owning interpreter has ended (no Python call is allowed here): the module,
+// its types and every cached object went with it. An application that starts a new interpreter in this
+// process then imports a new module instead of the finished one's.
+bool g_exit_hook = false;
+
+void interpreter_ended() noexcept {
+    Cached::forget_all();
+    g_owner_interpreter.store(-1);
+    g_exit_hook = false;
+}
+
+// Registers interpreter_ended once per interpreter. Without it a later interpreter would be handed
+// this one's dead module, so a full table of exit functions fails the import instead.
+void register_exit_hook() {
+    if (g_exit_hook) return;
+    if (Py_AtExit(interpreter_ended) != 0) {
+        raise(PyExc_ImportError, "kiv_core cannot register its clean-up for the end of the interpreter");
+    }
+    g_exit_hook = true;
+}
 
 // The module's __all__ list, created empty when the module has none.
 Ref all_list(PyObject* module) {
@@ -100,8 +123,9 @@ Ref init_module() {
               "kiv_core does not support sub-interpreters: it can only be imported once per process, "
               "by the interpreter that imported it first");
     }
-    if (g_module != nullptr) return Ref::new_ref(g_module);
+    if (g_module.get() != nullptr) return Ref::new_ref(g_module.get());
 
+    register_exit_hook();
     Ref module = require(PyModule_Create2(&g_module_def, PYTHON_API_VERSION));
     Ref module_name = require(PyUnicode_FromString("kiv_core"));
     std::size_t count = 0;
@@ -110,7 +134,7 @@ Ref init_module() {
     // Private names: in the namespace only.
     Ref rebuild = require(PyCFunction_NewEx(&search_result_def, module.get(), module_name.get()));
     require_status(PyModule_AddObjectRef(module.get(), search_result_def.ml_name, rebuild.get()));
-    g_module = Ref::new_ref(module.get()).release();  // kept for the life of the process
+    g_module.keep(Ref::new_ref(module.get()).release());  // kept until the interpreter ends
     return module;
 }
 

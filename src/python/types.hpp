@@ -7,6 +7,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "cache.hpp"
 #include "errors.hpp"
 #include "kiv/failure.hpp"
 
@@ -44,25 +45,23 @@ void dealloc_instance(PyObject* self) {
 class LazyType {
 public:
     explicit LazyType(PyType_Spec* spec, vectorcallfunc constructor = nullptr)
-        : spec_(spec), constructor_(constructor), next_(std::exchange(first_, this)) {}
-    LazyType(const LazyType&) = delete;
-    LazyType& operator=(const LazyType&) = delete;
+        : spec_(spec), constructor_(constructor) {}
 
     // The type, or PyErrorSet with the interpreter's error (registration returns that error).
     PyTypeObject* get() {
-        if (type_ == nullptr) {
+        if (type_.get() == nullptr) {
             PyObject* t = PyType_FromSpec(spec_);
             if (t == nullptr) throw PyErrorSet{};
-            if (type_ == nullptr) {
-                type_ = reinterpret_cast<PyTypeObject*>(t);
+            if (type_.get() == nullptr) {
                 // With a vectorcall for calls of the type object itself (the constructor), the call
                 // skips building an argument tuple and the __init__ step.
-                if (constructor_ != nullptr) type_->tp_vectorcall = constructor_;
+                if (constructor_ != nullptr) reinterpret_cast<PyTypeObject*>(t)->tp_vectorcall = constructor_;
+                type_.keep(t);
             } else {
                 Py_DECREF(t);  // another caller stored one first; that one stays in use
             }
         }
-        return type_;
+        return reinterpret_cast<PyTypeObject*>(type_.get());
     }
 
     // The type for constructing an instance: a failure to create it is printed and becomes an
@@ -76,17 +75,10 @@ public:
         }
     }
 
-    // Forgets every type (their interpreter has ended, taking them along); the next use creates each again.
-    static void forget_all() noexcept {
-        for (LazyType* t = first_; t != nullptr; t = t->next_) t->type_ = nullptr;
-    }
-
 private:
     PyType_Spec* spec_;
     vectorcallfunc constructor_;
-    PyTypeObject* type_ = nullptr;
-    LazyType* next_;
-    static inline LazyType* first_ = nullptr;
+    Cached type_;
 };
 
 // A new instance of type holding value.
