@@ -11,12 +11,15 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <limits>
 #include <memory>
+#include <new>
 
 #include "kiv/discover/fingerprint.hpp"
 #include "kiv/discover/render.hpp"
 #include "kiv/failure.hpp"
+#include "kiv/memory.hpp"
 #include "kiv/pool.hpp"
 
 namespace kiv::discover {
@@ -87,6 +90,11 @@ public:
             levels();
         } catch (const Halt&) {
             out.stopped = static_cast<StopReason>(halted_.load(std::memory_order_relaxed));
+        } catch (const std::bad_alloc&) {
+            // An allocation the checks did not foresee (an address-space limit, say): the search's memory
+            // is released on the way out, so the process can carry on.
+            throw kiv::OutOfMemory("formula search: memory ran out at level " + std::to_string(level_) +
+                                   "; try a smaller beam_width or max_complexity");
         }
         out.levels = levels_done_;
         out.best = result();
@@ -99,6 +107,7 @@ private:
         check();
         std::size_t new_begin = 0;
         for (std::uint64_t level = 1; level < config_.max_complexity; ++level) {
+            level_ = level;
             const std::size_t m = beam_.size();
             admitted_.clear();
             pending_.clear();
@@ -146,6 +155,20 @@ private:
     // On the searching thread only, outside parallel passes.
     void check() const {
         if (halted()) throw Halt{};
+    }
+
+    // Refuses, before it is allocated, an amount of memory the process cannot get.
+    void require(std::size_t bytes) const {
+        std::size_t available = 0;
+        if (kiv::memory_fits(bytes, available)) return;
+        constexpr std::size_t kMiB = std::size_t{1} << 20;
+        char text[200];
+        std::snprintf(text, sizeof text,
+                      "formula search: level %llu needs %llu MiB more memory, but only %llu MiB are available; "
+                      "try a smaller beam_width or max_complexity",
+                      static_cast<unsigned long long>(level_), static_cast<unsigned long long>(bytes / kMiB + 1),
+                      static_cast<unsigned long long>(available / kMiB));
+        throw kiv::OutOfMemory(text);
     }
 
     // Reports a fully fitted level to the progress hook.
@@ -286,6 +309,15 @@ private:
     void flush() {
         const std::size_t count = pending_.size();
         if (count == 0) return;
+        // This block may add up to count entries to the seen set and to the level's candidate list.
+        std::size_t grow = seen_.bytes_to_grow(count);
+        std::size_t capacity = admitted_.capacity();
+        if (capacity - admitted_.size() < count) {
+            capacity = std::max(2 * capacity, admitted_.size() + count);
+            grow += capacity * sizeof(Candidate);
+        }
+        require(grow);
+        admitted_.reserve(capacity);
         keys_.resize(count);
         hashes_.resize(count);
         state_.resize(count);
@@ -361,6 +393,7 @@ private:
     // best meets the goal.
     bool fit_level(std::uint64_t level) {
         const std::size_t count = admitted_.size();
+        require(count * (sizeof(double) + sizeof(std::uint8_t) + sizeof(Scored)));
         std::vector<double> scores(count);
         std::vector<std::uint8_t> ok(count, 0);
         kiv::pool::parallel_for(count, 16, [&](std::size_t begin, std::size_t end) {
@@ -404,6 +437,14 @@ private:
     // Appends the first take results to the beam with their tokens and probe values, and, within the
     // allowance, their values on every row (computed on the pool).
     void join(const std::vector<Scored>& results, std::size_t take) {
+        // Kept rows within the allowance, the new members with their tokens, and the beam's own growth.
+        std::size_t bytes = take * (sizeof(Candidate) + sizeof(double*) + sizeof(Member) + sizeof(std::size_t));
+        for (std::size_t k = 0; k < take; ++k) bytes += complexity(admitted_[results[k].pos]) * sizeof(Token);
+        if (rows_ > 0) bytes += std::min(take, cache_left_ / (rows_ * sizeof(double))) * rows_ * sizeof(double);
+        if (beam_.capacity() - beam_.size() < take) {
+            bytes += std::max(2 * beam_.capacity(), beam_.size() + take) * (sizeof(Member) + sizeof(std::size_t));
+        }
+        require(bytes);
         std::vector<Candidate> joined(take);
         std::vector<double*> rows(take);
         for (std::size_t k = 0; k < take; ++k) {
@@ -442,6 +483,7 @@ private:
     const bool watched_;                              // a stop flag or a deadline is set
     mutable std::atomic<std::uint8_t> halted_{0};     // the StopReason first seen
     std::uint64_t levels_done_ = 0;
+    std::uint64_t level_ = 0;  // the level being built
 
     std::vector<OpKind> unary_, binary_;
     SeenSet seen_;
