@@ -13,9 +13,11 @@ namespace {
 // Below this many elements per chunk the hand-off to another thread costs more than the work.
 constexpr std::size_t kMinChunk = 4096;
 
-// Strided runs shorter than these stay on the calling thread. Measured with two threads on contiguous
-// float64 runs (bench/bench_ufunc.py --threshold): the pool pays off from about this length on, for the
-// memory-bound arithmetic later than for the library calls.
+// Strided runs shorter than these stay on the calling thread. Measured with two threads against one on
+// contiguous float64 runs, best of many calls (the run-length table of bench/bench_ufunc.py): a hand-off
+// costs some tens of microseconds, which exp wins back from 8192 elements (2 threads 1.5x faster there)
+// at about 5 ns an element; the arithmetic and sqrt, at 0.5 to 2 ns an element and bound by memory,
+// showed no gain below 65536.
 constexpr std::size_t kParallelCheap = 1 << 16;
 constexpr std::size_t kParallelLibm = 1 << 13;
 

@@ -41,4 +41,13 @@ template <class... A>
     throw PyErrorSet{};
 }
 
+// Gives a ufunc made here the identity of the kiv attribute it becomes, so that it shows as kiv.NAME and
+// pickles by reference (Dask's distributed workers receive it that way).
+inline void name_in_kiv(PyObject* ufunc, const char* name) {
+    Ref module = require(PyUnicode_FromString("kiv"));
+    Ref qualname = require(PyUnicode_FromString(name));
+    require_status(PyObject_SetAttrString(ufunc, "__module__", module.get()));
+    require_status(PyObject_SetAttrString(ufunc, "__qualname__", qualname.get()));
+}
+
 }  // namespace kivnp

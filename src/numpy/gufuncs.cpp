@@ -150,19 +150,20 @@ PyMethodDef g_methods[] = {
 }  // namespace
 
 int add_gufuncs(PyObject* module) {
-    if (PyModule_AddFunctions(module, g_methods) < 0) return -1;
-    PyObject* ufunc = PyUFunc_FromFuncAndDataAndSignature(
-        g_octonion_loops, g_octonion_data, g_octonion_types, 1, 2, 1, PyUFunc_None, "octonion_mul",
-        "Octonion product a b over the last axis (8 coefficients, e_0 the real unit); zero coefficients are "
-        "skipped, so a zero never meets an infinity.",
-        0, "(8),(8)->(8)");
-    if (ufunc == nullptr) return -1;
-    PyObject* module_name = PyUnicode_FromString("kiv");
-    int rc = module_name == nullptr ? -1 : PyObject_SetAttrString(ufunc, "__module__", module_name);
-    Py_XDECREF(module_name);
-    if (rc == 0) rc = PyModule_AddObjectRef(module, "octonion_mul", ufunc);
-    Py_DECREF(ufunc);
-    return rc;
+    PyObject* ok = call([&] {
+        require_status(PyModule_AddFunctions(module, g_methods));
+        Ref ufunc = require(PyUFunc_FromFuncAndDataAndSignature(
+            g_octonion_loops, g_octonion_data, g_octonion_types, 1, 2, 1, PyUFunc_None, "octonion_mul",
+            "Octonion product a b over the last axis (8 coefficients, e_0 the real unit); zero coefficients "
+            "are skipped, so a zero never meets an infinity.",
+            0, "(8),(8)->(8)"));
+        name_in_kiv(ufunc.get(), "octonion_mul");
+        require_status(PyModule_AddObjectRef(module, "octonion_mul", ufunc.get()));
+        return Ref::steal(Py_NewRef(Py_None));
+    });
+    if (ok == nullptr) return -1;
+    Py_DECREF(ok);
+    return 0;
 }
 
 }  // namespace kivnp

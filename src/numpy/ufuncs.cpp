@@ -92,15 +92,6 @@ const BinaryDesc g_binary[] = {
 void* g_unary_data[std::size(g_unary)][1];
 void* g_binary_data[std::size(g_binary)][1];
 
-// Gives the ufunc the identity of a kiv attribute, so that it pickles by reference (Dask's distributed
-// workers receive it that way) and shows as kiv.NAME.
-void name_in_kiv(PyObject* ufunc, const char* name) {
-    Ref module = require(PyUnicode_FromString("kiv"));
-    Ref qualname = require(PyUnicode_FromString(name));
-    require_status(PyObject_SetAttrString(ufunc, "__module__", module.get()));
-    require_status(PyObject_SetAttrString(ufunc, "__qualname__", qualname.get()));
-}
-
 void add_to(PyObject* module, Ref ufunc, const char* name) {
     name_in_kiv(ufunc.get(), name);
     require_status(PyModule_AddObjectRef(module, name, ufunc.get()));

@@ -1,5 +1,7 @@
 """kiv's element-wise ufuncs: the bits of kiv_core's batch functions, and numpy's ufunc behaviour."""
 
+import pickle
+
 import numpy as np
 import pytest
 from hypothesis import given, settings
@@ -19,6 +21,8 @@ def test_the_ufuncs_are_numpy_ufuncs_of_the_kiv_package():
         assert isinstance(u, np.ufunc)
         assert (u.nin, u.nout, u.types) == ((1 if name in UNARY else 2), 1, ["d->d" if name in UNARY else "dd->d"])
         assert u.__module__ == "kiv" and u.__name__ == name
+        assert pickle.loads(pickle.dumps(u)) is u  # by reference, as Dask ships it to worker processes
+    assert pickle.loads(pickle.dumps(kiv.octonion_mul)) is kiv.octonion_mul
 
 
 @settings(max_examples=300, deadline=None)
