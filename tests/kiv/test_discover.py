@@ -159,6 +159,10 @@ def test_progress_exception_stops_the_search_and_propagates():
 
     with pytest.raises(ZeroDivisionError, match="from the callback"):
         kiv.discover(X, y, progress=boom)
+    # The search has ended: nothing is left computing on the worker pool.
+    c0 = time.process_time()
+    time.sleep(0.3)
+    assert time.process_time() - c0 < 0.05
     assert kiv.discover([1.0, 2.0], [2.0, 4.0]).text == "(x + x)"
 
 
