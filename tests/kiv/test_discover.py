@@ -263,7 +263,8 @@ def test_ctrl_c_stops_the_search_quickly_and_frees_its_memory():
     assert out.startswith("interrupted"), (out, err)
     _, t, grown, peak, idle_cpu, again = out.split(maxsplit=5)
     assert float(t) - sent < 0.5
-    assert int(peak) > 5_000_000  # the search did hold memory while it ran
-    assert int(grown) < 1_000_000, grown  # and it is all back
+    if "asan" not in os.environ.get("LD_PRELOAD", ""):  # the sanitizer's allocator keeps its own books
+        assert int(peak) > 5_000_000  # the search did hold memory while it ran
+        assert int(grown) < 1_000_000, grown  # and it is all back
     assert float(idle_cpu) < 0.05  # the worker pool is idle
     assert again.strip() == "(x + x)"
