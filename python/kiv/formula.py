@@ -337,26 +337,32 @@ _PY_HELPERS = {
 }
 
 
-def numpy_kiv(a, b):
-    """kiv(a, b) as the search evaluates it, on numpy arrays; NaN where the result is not finite."""
-    a = np.asarray(a, dtype=np.float64)
-    b = np.asarray(b, dtype=np.float64)
-    with np.errstate(all="ignore"):
-        a1 = np.where(a > 709.78, np.log(np.where(a > 709.78, a, 1.0)), a)
-        b1 = np.where((b > 0.0) | np.isnan(b), b, np.maximum(np.abs(b), 1e-300))
-        r = np.exp(a1) - np.log(b1)
-        return np.where(np.isfinite(r), r, np.nan)
+def _native_op(code):
+    """Operator `code` as the search evaluates it (the native kernel itself), elementwise over broadcast
+    arrays; NaN where a guard trips or the result is not finite."""
+    n = 1 if code < 8 else 2
+    tokens = tuple((VAR, i, 0.0) for i in range(n)) + ((OP, code, 0.0),)
+
+    def op(*args):
+        arrays = np.broadcast_arrays(*(np.asarray(a, dtype=np.float64) for a in args))
+        values = _native._evaluate(tokens, np.column_stack([a.ravel() for a in arrays]))
+        return values.reshape(arrays[0].shape) if arrays[0].ndim else values[0]
+
+    return op
 
 
-_SYMPY_KIV = None
+numpy_kiv = _native_op(KIV)
+numpy_recip = _native_op(RECIP)
+numpy_div = _native_op(DIV)
+
+_SYMPY = {}
 
 
 def sympy_kiv():
     """The SymPy function kiv(a, b): the search's guarded operator, evaluable numerically, lambdify-able,
     and rewritable as a Piecewise that states the guards."""
-    global _SYMPY_KIV
-    if _SYMPY_KIV is not None:
-        return _SYMPY_KIV
+    if "kiv" in _SYMPY:
+        return _SYMPY["kiv"]
     import sympy
 
     class kiv(sympy.Function):  # noqa: N801 - the operator's own name
@@ -367,7 +373,7 @@ def sympy_kiv():
 
         def _eval_evalf(self, prec):
             a, b = (arg.evalf(prec) for arg in self.args)
-            if a.is_Number and b.is_Number:
+            if a.is_number and b.is_number and a.is_extended_real and b.is_extended_real:
                 return sympy.Float(float(numpy_kiv(float(a), float(b))), prec)
             return None
 
@@ -381,8 +387,43 @@ def sympy_kiv():
             return rf"\operatorname{{kiv}}\left({a}, {b}\right)"
 
     kiv._imp_ = staticmethod(numpy_kiv)
-    _SYMPY_KIV = kiv
+    _SYMPY["kiv"] = kiv
     return kiv
+
+
+def _sympy_exact(name):
+    """recip(a) = 1/a and div(a, b) = a/b kept as single operations: SymPy prints x * (1/y) as x/y and
+    a / (-b) as a * (-1/b), which round differently from the search."""
+    if name in _SYMPY:
+        return _SYMPY[name]
+    import sympy
+
+    code, numeric = {"recip": (RECIP, numpy_recip), "div": (DIV, numpy_div)}[name]
+
+    def _eval_evalf(self, prec):
+        args = [arg.evalf(prec) for arg in self.args]
+        if all(a.is_number and a.is_extended_real for a in args):
+            return sympy.Float(float(numeric(*(float(a) for a in args))), prec)
+        return None
+
+    def _eval_rewrite_as_Pow(self, *args, **kwargs):
+        return 1 / args[0] if code == RECIP else args[0] / args[1]
+
+    def _latex(self, printer):
+        p = [printer._print(a) for a in self.args]
+        return rf"\frac{{1}}{{{p[0]}}}" if code == RECIP else rf"\frac{{{p[0]}}}{{{p[1]}}}"
+
+    cls = type(name, (sympy.Function,), {
+        "__doc__": "1/a, without a value where |a| < 1e-300." if code == RECIP else
+                   "a/b, without a value where |b| < 1e-300.",
+        "nargs": 1 if code == RECIP else 2,
+        "_eval_evalf": _eval_evalf,
+        "_eval_rewrite_as_Pow": _eval_rewrite_as_Pow,
+        "_latex": _latex,
+        "_imp_": staticmethod(numeric),
+    })
+    _SYMPY[name] = cls
+    return cls
 
 
 # ---- the value class -------------------------------------------------------------------------------------
@@ -500,16 +541,30 @@ class Formula:
 
     # -- exports --
 
-    def to_sympy(self):
-        """The formula as a SymPy expression over real symbols named by the features. Operators whose guards
-        only cut away points where the value is undefined or not finite map to SymPy's own functions
-        (1/a, a/b, log, sqrt, exp, sin, cos, Abs); kiv, whose guards change finite values, is the named
-        function ``kiv`` with a numeric implementation (``sympy.lambdify`` uses it) and a Piecewise
-        rewrite. Wherever ``evaluate`` gives a number, ``lambdify`` of this expression gives the same number
-        to the rounding of numpy's elementary functions; where ``evaluate`` gives NaN, SymPy's own
-        simplifications may give a value."""
+    def to_sympy(self, evaluate=True):
+        """The formula as a SymPy expression over real symbols named by the features.
+
+        Operators whose guards only cut away points where the value is undefined or not finite map to
+        SymPy's own functions (1/a, a/b, log, sqrt, exp, sin, cos, Abs, so √|a| reads sqrt(Abs(a))); kiv,
+        whose guards change finite values, is the named function ``kiv`` with a numeric implementation (the
+        native operator, which ``sympy.lambdify`` uses) and a Piecewise rewrite that states its guards. A
+        constant part without a value (1/0, ln(-1)) is ``nan``.
+
+        evaluate=False keeps every operation as the search performs it (no automatic rewriting, and 1/a and
+        a/b as the functions ``recip(a)`` and ``div(a, b)``, since SymPy prints x * (1/y) as x/y, which
+        rounds differently; ``.rewrite(sympy.Pow)`` turns them back into quotients): wherever
+        ``evaluate`` gives a number, ``lambdify`` of that expression computes the same operations in the same
+        order, so it gives the same number (with the C library's exp, log, sin and cos; numpy's may differ in
+        the last bit; SymPy has no -0, so a zero may lose its sign). The default lets SymPy simplify as it builds (sqrt(exp(a)) becomes
+        exp(a/2), (x + 1) - 1 becomes x), which is easier to read but rounds differently. Where ``evaluate``
+        gives NaN, lambdify may give a value either way.
+        """
         import sympy
 
+        with sympy.evaluate(bool(evaluate)):
+            return self._sympy(sympy)
+
+    def _sympy(self, sympy):
         kiv = sympy_kiv()
         symbols = [sympy.Symbol(n, real=True) for n in self._names]
 
@@ -530,17 +585,21 @@ class Formula:
             return sympy.Float(v)
 
         undefined = (sympy.zoo, sympy.oo, -sympy.oo, sympy.nan)
+        exact = None if sympy.core.parameters.global_parameters.evaluate else _sympy_exact
 
         def op(code, a):
             r = sympy_op(code, a)
-            # A part that is infinite or undefined (1/0, log(0), ...) has no value: evaluate's NaN.
-            return sympy.nan if r.has(*undefined) else r
+            # A part that is infinite, undefined or not real (1/0, log(0), sqrt(-3), ...) has no value:
+            # evaluate's NaN.
+            if r.has(*undefined) or (r.is_number and r.is_extended_real is False):
+                return sympy.nan
+            return r
 
         def sympy_op(code, a):
             if code == NEG:
                 return -a[0]
             if code == RECIP:
-                return 1 / a[0]
+                return 1 / a[0] if exact is None else exact("recip")(a[0])
             if code == EXP:
                 return sympy.exp(a[0])
             if code == LN:
@@ -561,7 +620,7 @@ class Formula:
                 return a[0] - a[1]
             if code == MUL:
                 return a[0] * a[1]
-            return a[0] / a[1]
+            return a[0] / a[1] if exact is None else exact("div")(a[0], a[1])
 
         return _fold(_tree(self._tokens), leaf, op)
 

@@ -159,6 +159,10 @@ def test_progress_exception_stops_the_search_and_propagates():
 
     with pytest.raises(ZeroDivisionError, match="from the callback"):
         kiv.discover(X, y, progress=boom)
+    # The search has ended: nothing is left computing on the worker pool.
+    c0 = time.process_time()
+    time.sleep(0.3)
+    assert time.process_time() - c0 < 0.05
     assert kiv.discover([1.0, 2.0], [2.0, 4.0]).text == "(x + x)"
 
 
@@ -259,7 +263,8 @@ def test_ctrl_c_stops_the_search_quickly_and_frees_its_memory():
     assert out.startswith("interrupted"), (out, err)
     _, t, grown, peak, idle_cpu, again = out.split(maxsplit=5)
     assert float(t) - sent < 0.5
-    assert int(peak) > 5_000_000  # the search did hold memory while it ran
-    assert int(grown) < 1_000_000, grown  # and it is all back
+    if "asan" not in os.environ.get("LD_PRELOAD", ""):  # the sanitizer's allocator keeps its own books
+        assert int(peak) > 5_000_000  # the search did hold memory while it ran
+        assert int(grown) < 1_000_000, grown  # and it is all back
     assert float(idle_cpu) < 0.05  # the worker pool is idle
     assert again.strip() == "(x + x)"

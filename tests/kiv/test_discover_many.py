@@ -4,6 +4,8 @@ import numpy as np
 import pytest
 
 import kiv
+import discover_util  # noqa: F401  (puts tests/python, with leaks.py, on the path)
+from leaks import assert_no_leak
 
 
 def _datasets():
@@ -22,6 +24,12 @@ def test_serial_equals_one_discover_each():
     for name, (X, y) in data.items():
         assert got[name] == kiv.discover(X, y, max_complexity=4, beam_width=100)
     assert kiv.discover_many(list(data.values()), max_complexity=4, beam_width=100) == list(got.values())
+
+
+def test_no_leaks():
+    data = {k: v for k, v in list(_datasets().items())[:2]}
+    assert_no_leak(lambda: kiv.discover_many(data, max_complexity=3, beam_width=20), repeat=100)
+    assert_no_leak(lambda: kiv.discover_many({"a": [1.0]}), repeat=300)
 
 
 def test_bad_entries_are_named():

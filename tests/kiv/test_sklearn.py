@@ -12,6 +12,8 @@ from sklearn.utils.estimator_checks import parametrize_with_checks  # noqa: E402
 
 import kiv  # noqa: E402
 from kiv.sklearn import KIVRegressor  # noqa: E402
+import discover_util  # noqa: E402,F401  (puts tests/python, with leaks.py, on the path)
+from leaks import assert_no_leak  # noqa: E402
 
 # Every check passes, so none is listed as an expected failure. Small search settings keep the ~50 fits of
 # the checks quick; the check of array-API input is skipped by scikit-learn itself unless SCIPY_ARRAY_API is
@@ -57,3 +59,11 @@ def test_pipeline_cross_validation_and_parallel_grid_search():
     assert grid.best_params_ == {"max_complexity": 4} and grid.best_estimator_.formula_.text == "kiv(x, y)"
     scaled = make_pipeline(StandardScaler(), KIVRegressor(max_complexity=3, beam_width=40)).fit(X, y)
     assert scaled.predict(X).shape == (90,)
+
+
+def test_no_leaks():
+    X, y = _data(rows=40)
+    est = KIVRegressor(max_complexity=3, beam_width=20).fit(X, y)
+    assert_no_leak(lambda: KIVRegressor(max_complexity=3, beam_width=20).fit(X, y).predict(X), watched=(X, y),
+                   repeat=100)
+    assert_no_leak(lambda: est.predict(X[:, :1]), watched=(X,), repeat=200)
