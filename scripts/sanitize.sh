@@ -6,28 +6,41 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/common.sh
+summary_begin
 
 VENV="$PWD/.venv-test"
 PY=$(make_venv "$VENV")
-"$PY" -m pip install -q pytest hypothesis numpy
-ensure_gtest
-ensure_cmake "$VENV"
 
-cmake -S . -B build/asan -DKIV_SANITIZE=ON -DKIV_BUILD_TESTS=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DPython_EXECUTABLE="$PY" >/dev/null
-cmake --build build/asan -j2
+build_sanitized() {
+    quietly build/asan-deps.log "$PY" -m pip install -q pytest hypothesis numpy
+    ensure_gtest
+    ensure_cmake "$VENV"
+    quietly build/asan-build.log cmake -S . -B build/asan -DKIV_SANITIZE=ON -DKIV_BUILD_TESTS=ON \
+        -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPython_EXECUTABLE="$PY"
+    quietly build/asan-build.log cmake --build build/asan -j2
+    stage_result "build/asan"
+}
 
-# The interpreter is not instrumented, so the sanitizer runtime must be loaded first; libstdc++ is
-# preloaded with it so that its interceptors find the real C++ exception machinery.
-export LD_PRELOAD="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libstdc++.so)"
-export PYTHONMALLOC=malloc
-# The interpreter's own exit-time allocations are not ours: leak detection stays off for Python.
-export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:strict_init_order=1
-export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
-export PYTHONPATH="$PWD/build/asan"
-"$PY" -c 'import kiv_core, sys; assert kiv_core.__file__.startswith(sys.argv[1]), kiv_core.__file__' "$PWD/build/asan"
-(cd tests/python && "$PY" -m pytest -q -p no:cacheprovider .)
+python_tests_sanitized() {
+    # The interpreter is not instrumented, so the sanitizer runtime must be loaded first; libstdc++ is
+    # preloaded with it so that its interceptors find the real C++ exception machinery.
+    export LD_PRELOAD="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libstdc++.so)"
+    export PYTHONMALLOC=malloc
+    # The interpreter's own exit-time allocations are not ours: leak detection stays off for Python (the
+    # suite's leak check measures the sanitizer allocator's count over repeated calls instead).
+    export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:strict_init_order=1
+    export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+    export PYTHONPATH="$PWD/build/asan"
+    "$PY" -c 'import kiv_core, sys; assert kiv_core.__file__.startswith(sys.argv[1]), kiv_core.__file__' \
+        "$PWD/build/asan"
+    pytest_stage "$PY"
+}
 
-# The C++ tests run without the interpreter, so leaks are checked there.
-unset LD_PRELOAD PYTHONMALLOC
-ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 ctest --test-dir build/asan --output-on-failure
+cpp_tests_sanitized() {
+    # The C++ tests run without the interpreter, so leaks are checked there.
+    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 ctest_stage build/asan
+}
+
+run_stage "sanitizers: build" build_sanitized
+(run_stage "sanitizers: Python tests" python_tests_sanitized)
+run_stage "sanitizers: C++ unit tests" cpp_tests_sanitized
