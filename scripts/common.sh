@@ -94,6 +94,7 @@ stage_result() {
 quietly() {
     local log=$1
     shift
+    mkdir -p "$(dirname "$log")"
     if ! "$@" >"$log" 2>&1; then
         cat "$log"
         echo "failed: $*" >&2
