@@ -71,28 +71,30 @@ summary_end() {
     if [ "$status" = 0 ]; then
         echo "all stages passed in $((SECONDS / 60))m$((SECONDS % 60))s"
     else
-        echo "FAILED in stage: ${STAGE_TITLE:-set-up} (exit status $status)"
+        echo "FAILED in stage: $(cat "$KIV_SUMMARY.stage" 2>/dev/null || echo set-up) (exit status $status)"
     fi
-    rm -f "$KIV_SUMMARY"
+    rm -f "$KIV_SUMMARY" "$KIV_SUMMARY.stage"
 }
 
 run_stage() {
     STAGE_TITLE=$1
     STAGE_START=$SECONDS
     shift
+    echo "$STAGE_TITLE" >"$KIV_SUMMARY.stage"
     echo
     echo "== $STAGE_TITLE ($(date +%T))"
     "$@"
 }
 
 stage_result() {
-    printf '  %-46s %-52s %4ss\n' "$STAGE_TITLE" "$1" "$((SECONDS - STAGE_START))" >>"$KIV_SUMMARY"
+    printf '  %-54s %5ss  %s\n' "$STAGE_TITLE" "$((SECONDS - STAGE_START))" "$1" >>"$KIV_SUMMARY"
 }
 
 # Runs a command with its output in the log file $1, printing the log only when the command fails.
 quietly() {
     local log=$1
     shift
+    mkdir -p "$(dirname "$log")"
     if ! "$@" >"$log" 2>&1; then
         cat "$log"
         echo "failed: $*" >&2
@@ -100,13 +102,14 @@ quietly() {
     fi
 }
 
-# Runs pytest from tests/python with the interpreter $1 (and further pytest arguments); the output is
-# shown as it comes, and the stage's result is pytest's closing count.
+# Runs pytest in the test folder $2 with the interpreter $1 (and further pytest arguments); the output is
+# shown as it comes, and the stage's result is pytest's closing count. Run from the test folder, the
+# tests import the installed (or PYTHONPATH's) packages, not the sources.
 pytest_stage() {
-    local py=$1 log
-    shift
+    local py=$1 dir=$2 log
+    shift 2
     log=$(mktemp)
-    (cd tests/python && "$py" -m pytest -q -p no:cacheprovider "$@" .) | tee "$log"
+    (cd "$dir" && "$py" -m pytest -q -p no:cacheprovider "$@" .) | tee "$log"
     stage_result "$(tail -n 1 "$log" | sed -E 's/^=+ //; s/ in [0-9.]+s.*$//')"
     rm -f "$log"
 }
@@ -118,6 +121,6 @@ ctest_stage() {
     log=$(mktemp)
     quietly "$log" ctest --test-dir "$dir" --output-on-failure
     grep -E "tests passed|Total Test time" "$log"
-    stage_result "$(sed -nE 's/^100% tests passed, 0 tests failed out of ([0-9]+)$/\1 passed/p' "$log")"
+    stage_result "$(sed -nE 's/^100% tests passed.* out of ([0-9]+)$/\1 passed/p' "$log")"
     rm -f "$log"
 }

@@ -6,30 +6,54 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/common.sh
+summary_begin
 
 VENV="$PWD/.venv-test"
 PY=$(make_venv "$VENV")
-"$PY" -m pip install -q pytest hypothesis numpy "dask[array]" distributed
-ensure_gtest
-ensure_cmake "$VENV"
 
-cmake -S . -B build/asan -DKIV_SANITIZE=ON -DKIV_BUILD_TESTS=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DPython_EXECUTABLE="$PY" >/dev/null
-cmake --build build/asan -j2
+build_sanitized() {
+    quietly build/asan-deps.log "$PY" -m pip install -q pytest hypothesis numpy pandas sympy scikit-learn tqdm \
+        matplotlib "dask[array]" distributed
+    ensure_gtest
+    ensure_cmake "$VENV"
+    quietly build/asan-build.log cmake -S . -B build/asan -DKIV_SANITIZE=ON -DKIV_BUILD_TESTS=ON \
+        -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPython_EXECUTABLE="$PY"
+    quietly build/asan-build.log cmake --build build/asan -j2
+    stage_result "build/asan"
+}
 
-# The interpreter is not instrumented, so the sanitizer runtime must be loaded first; libstdc++ is
-# preloaded with it so that its interceptors find the real C++ exception machinery.
-export LD_PRELOAD="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libstdc++.so)"
-export PYTHONMALLOC=malloc
-# The interpreter's own exit-time allocations are not ours: leak detection stays off for Python.
-export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:strict_init_order=1
-export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
-export PYTHONPATH="$PWD/build/asan"
-"$PY" -c 'import kiv_core, sys; assert kiv_core.__file__.startswith(sys.argv[1]), kiv_core.__file__' "$PWD/build/asan"
-(cd tests/python && "$PY" -m pytest -q -p no:cacheprovider .)
-"$PY" -c 'import kiv, sys; assert kiv.__file__.startswith(sys.argv[1]), kiv.__file__' "$PWD/build/asan"
-(cd tests/kiv && "$PY" -m pytest -q -p no:cacheprovider .)
+# The environment of a Python run against the sanitized build (each test stage runs in a subshell).
+sanitized_python() {
+    # The interpreter is not instrumented, so the sanitizer runtime must be loaded first; libstdc++ is
+    # preloaded with it so that its interceptors find the real C++ exception machinery.
+    export LD_PRELOAD="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libstdc++.so)"
+    export PYTHONMALLOC=malloc
+    # The interpreter's own exit-time allocations are not ours: leak detection stays off for Python (the
+    # suite's leak check measures the sanitizer allocator's count over repeated calls instead).
+    export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:strict_init_order=1
+    export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+    export PYTHONPATH="$PWD/build/asan"
+}
 
-# The C++ tests run without the interpreter, so leaks are checked there.
-unset LD_PRELOAD PYTHONMALLOC
-ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 ctest --test-dir build/asan --output-on-failure
+python_tests_sanitized() {
+    sanitized_python
+    "$PY" -c 'import kiv_core, sys; assert kiv_core.__file__.startswith(sys.argv[1]), kiv_core.__file__' \
+        "$PWD/build/asan"
+    pytest_stage "$PY" tests/python
+}
+
+kiv_tests_sanitized() {
+    sanitized_python
+    "$PY" -c 'import kiv, sys; assert kiv.__file__.startswith(sys.argv[1]), kiv.__file__' "$PWD/build/asan"
+    pytest_stage "$PY" tests/kiv
+}
+
+cpp_tests_sanitized() {
+    # The C++ tests run without the interpreter, so leaks are checked there.
+    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 ctest_stage build/asan
+}
+
+run_stage "sanitizers: build" build_sanitized
+(run_stage "sanitizers: Python tests" python_tests_sanitized)
+(run_stage "sanitizers: kiv package tests" kiv_tests_sanitized)
+run_stage "sanitizers: C++ unit tests" cpp_tests_sanitized

@@ -1,31 +1,48 @@
 #!/usr/bin/env bash
-# Sets up its own Python 3.13 virtual environment, builds and installs the module, and runs every test:
-# the Python suite against the installed module, then the C++ unit tests.
+# Sets up its own Python 3.13 virtual environment, builds the module, and runs every test: the Python suite
+# against the installed module, the C++ unit tests, the type checks of the wheel, and both suites again
+# under address and undefined-behaviour sanitizers. Ends with one summary block, a line per stage.
+#
+# A stage is a function run by run_stage; it reports its counts with stage_result (scripts/common.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/common.sh
+summary_begin
 
 VENV="$PWD/.venv-test"
 PY=$(make_venv "$VENV")
-stage() { echo; echo "== $1 ($(date +%T))"; }
 
-stage "install the module and the test dependencies"
-"$PY" -m pip install -q ".[test]"
+install_module() {
+    rm -rf build/wheels
+    quietly build/wheel.log "$PY" -m pip wheel -q --no-deps -w build/wheels .
+    WHEEL=$(ls build/wheels/kiv_core-*.whl)
+    quietly build/install.log "$PY" -m pip install -q "$WHEEL[test]"
+    # The same version may be installed already: the new build replaces it.
+    quietly build/install.log "$PY" -m pip install -q --force-reinstall --no-deps "$WHEEL"
+    stage_result "$(basename "$WHEEL")"
+}
 
-stage "Python tests"
-# Run from the tests folder so that the installed module is the one imported.
-(cd tests/python && "$PY" -m pytest -q -p no:cacheprovider .)
+python_tests() {
+    pytest_stage "$PY" tests/python
+}
 
-stage "kiv package tests"
-(cd tests/kiv && "$PY" -m pytest -q -p no:cacheprovider .)
+kiv_tests() {
+    pytest_stage "$PY" tests/kiv
+}
 
-stage "C++ unit tests"
-ensure_gtest
-ensure_cmake "$VENV"
-cmake -S . -B build/cpp-tests -DKIV_BUILD_TESTS=ON -DPython_EXECUTABLE="$PY" >/dev/null  # the module: embedding test
-cmake --build build/cpp-tests -j2
-ctest --test-dir build/cpp-tests --output-on-failure
+cpp_tests() {
+    ensure_gtest
+    ensure_cmake "$VENV"
+    quietly build/cpp-tests.log cmake -S . -B build/cpp-tests -DKIV_BUILD_TESTS=ON -DKIV_BUILD_NUMPY=OFF \
+        -DPython_EXECUTABLE="$PY"  # the module too: the embedding test imports it
+    quietly build/cpp-tests.log cmake --build build/cpp-tests -j2
+    ctest_stage build/cpp-tests
+}
 
-stage "sanitizer build: Python and C++ tests under address and undefined-behaviour sanitizers"
+run_stage "build the wheel, install it and the test dependencies" install_module
+run_stage "Python tests" python_tests
+run_stage "kiv package tests" kiv_tests
+run_stage "C++ unit tests" cpp_tests
+# These two run their own stages.
+bash scripts/typecheck.sh "$WHEEL"
 bash scripts/sanitize.sh
-stage "done"
