@@ -157,7 +157,9 @@ TEST(EvalDataset, DataErrorsRaiseOutOfBounds) {
 // Random sequences (malformed ones included) evaluated column-wise must give exactly the row-by-row result.
 TEST(EvalDataset, ColumnWiseEqualsRowByRow) {
     std::mt19937_64 rng(12345);
-    std::uniform_int_distribution<int> kind(0, 9), op(0, 12), var(0, 2), len(0, 9), rows_d(0, 700);
+    // Every operator code and one past the table.
+    std::uniform_int_distribution<int> op(0, static_cast<int>(kOps.size()));
+    std::uniform_int_distribution<int> kind(0, 9), var(0, 2), len(0, 9), rows_d(0, 700);
     std::uniform_real_distribution<double> val(-3.0, 3.0);
     const std::vector<double> specials = {0.0, -0.0, 1e-300, -1e-301, 709.79, 1e308, kNaN, kInf, 2.0, -1.0};
     for (int trial = 0; trial < 3000; ++trial) {
