@@ -3,6 +3,7 @@
 // which runs it in separate processes so each gets its own pool size (RAYON_NUM_THREADS).
 #include <sys/resource.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include <cstring>
 #include <algorithm>
 #include <string>
+#include <thread>
 
 #include "kiv/discover/search.hpp"
 #include "kiv/pool.hpp"
@@ -28,12 +30,14 @@ struct Lcg {
     }
 };
 
-// Targets that no formula of up to eight tokens matches exactly, so every level runs.
+// Targets that no formula of up to eight tokens matches exactly, so every level runs. Case c is case a
+// on 20,000 rows.
 void make_case(const std::string& name, Columns& x, std::vector<double>& y) {
     Lcg g{42};
-    if (name == "a") {
+    if (name == "a" || name == "c") {
+        const int n = name == "a" ? 200 : 20000;
         x.assign(1, {});
-        for (int i = 0; i < 200; ++i) x[0].push_back(0.1 + 3.9 * i / 199.0);
+        for (int i = 0; i < n; ++i) x[0].push_back(0.1 + 3.9 * i / (n - 1.0));
         for (double v : x[0]) y.push_back(std::sin(3.7 * v) + 0.3 * v * v * v + 0.05 * g.next(-1.0, 1.0));
     } else {
         x.assign(3, {});
@@ -49,15 +53,55 @@ void make_case(const std::string& name, Columns& x, std::vector<double>& y) {
     }
 }
 
+// The fast search with every hook armed but never firing: a stop flag nobody sets, a deadline an hour
+// away and a progress callback.
+std::optional<FitResult> hooked(const Columns& x, const std::vector<double>& y, const SearchConfig& cfg) {
+    std::atomic<bool> stop{false};
+    SearchOptions opt;
+    opt.stop = &stop;
+    opt.deadline = std::chrono::steady_clock::now() + std::chrono::hours(1);
+    std::uint64_t reports = 0;
+    opt.progress = [&](std::uint64_t, const FitResult&) { ++reports; };
+    return run_beam_search(x, y, x.size(), cfg, opt).best;
+}
+
+// Seconds from setting the stop flag (from another thread, `delay` after level 2 was reported) to the
+// search's return.
+double stop_latency(const Columns& x, const std::vector<double>& y, const SearchConfig& cfg,
+                    std::chrono::milliseconds delay, std::optional<FitResult>& best) {
+    std::atomic<bool> stop{false}, armed{false};
+    SearchOptions opt;
+    opt.stop = &stop;
+    opt.progress = [&](std::uint64_t level, const FitResult&) {
+        if (level == 2) armed = true;
+    };
+    std::chrono::steady_clock::time_point set_at{};
+    std::thread stopper([&] {
+        while (!armed) std::this_thread::sleep_for(std::chrono::microseconds(200));
+        std::this_thread::sleep_for(delay);
+        set_at = std::chrono::steady_clock::now();
+        stop = true;
+    });
+    SearchOutcome out = run_beam_search(x, y, x.size(), cfg, opt);
+    const auto end = std::chrono::steady_clock::now();
+    armed = true;  // a search that ended before level 2 releases the stopper
+    stopper.join();
+    best = std::move(out.best);
+    if (out.stopped != StopReason::Requested) return NAN;
+    return std::chrono::duration<double>(end - set_at).count();
+}
+
 }  // namespace
 
 // usage: bench_discover CASE IMPL[,IMPL...] [REPEATS]
 // Runs each implementation in this process, in the order given (the fast one REPEATS times, default 1,
 // keeping the best; the literal one once), and prints one line per implementation: the wall time, the peak
-// resident memory of the process so far, and the result.
+// resident memory of the process so far, and the result. IMPL "hooked" is the fast search with its stop
+// flag, deadline and progress hooks armed; IMPL "stop" reports as its time the worst latency of a stop
+// request over REPEATS searches (set 10, 20, ... ms after level 2 is reported), NaN if one did not stop.
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: %s a|b fast|literal[,...] [repeats]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s a|b|c fast|hooked|stop|literal[,...] [repeats]\n", argv[0]);
         return 2;
     }
     Columns x;
@@ -72,15 +116,22 @@ int main(int argc, char** argv) {
         if (comma == std::string::npos) comma = impls.size();
         const std::string impl = impls.substr(pos, comma - pos);
         pos = comma + 1;
-        if (impl != "fast" && impl != "literal") {
+        if (impl != "fast" && impl != "hooked" && impl != "stop" && impl != "literal") {
             std::fprintf(stderr, "unknown implementation %s\n", impl.c_str());
             return 2;
         }
         double best_secs = 0.0;
         std::optional<FitResult> best;
-        for (int r = 0; r < (impl == "fast" ? repeats : 1); ++r) {
+        for (int r = 0; r < (impl == "literal" ? 1 : repeats); ++r) {
+            if (impl == "stop") {
+                double secs = stop_latency(x, y, cfg, std::chrono::milliseconds(10 * (r + 1)), best);
+                if (r == 0 || !(secs <= best_secs)) best_secs = secs;
+                continue;
+            }
             auto t0 = std::chrono::steady_clock::now();
-            best = impl == "fast" ? beam_search(x, y, x.size(), cfg) : literal::beam_search(x, y, x.size(), cfg);
+            best = impl == "fast"     ? beam_search(x, y, x.size(), cfg)
+                   : impl == "hooked" ? hooked(x, y, cfg)
+                                      : literal::beam_search(x, y, x.size(), cfg);
             double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
             if (r == 0 || secs < best_secs) best_secs = secs;
         }

@@ -1,6 +1,7 @@
 // Available-memory estimate from the kernel's accounting, and the up-front check built on it.
 #include "kiv/memory.hpp"
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -107,6 +108,18 @@ std::size_t cgroup_room(const std::string& cgroup_file, const std::string& fs_ro
     return std::min(v2, v1);
 }
 
+std::size_t address_space_room() {
+    rlimit lim{};
+    if (getrlimit(RLIMIT_AS, &lim) != 0 || lim.rlim_cur == RLIM_INFINITY) return kUnknown;
+    // The first field of statm is the mapped size in pages.
+    const std::size_t pages = read_number("/proc/self/statm");
+    const long page = sysconf(_SC_PAGESIZE);
+    if (pages == kUnknown || page <= 0) return kUnknown;
+    const std::size_t mapped = pages * static_cast<std::size_t>(page);
+    const std::size_t limit = static_cast<std::size_t>(lim.rlim_cur);
+    return mapped < limit ? limit - mapped : 0;
+}
+
 std::size_t available_memory() {
     std::size_t avail = meminfo_available();
     if (avail == kUnknown) {
@@ -114,13 +127,19 @@ std::size_t available_memory() {
         long page = sysconf(_SC_PAGESIZE);
         if (pages > 0 && page > 0) avail = static_cast<std::size_t>(pages) * static_cast<std::size_t>(page);
     }
-    std::size_t cg = cgroup_available();
-    return cg < avail ? cg : avail;
+    return std::min({avail, cgroup_available(), address_space_room()});
+}
+
+bool memory_fits(std::size_t bytes, std::size_t& available) {
+    if (bytes <= kSmallRequest) return true;
+    available = available_memory();
+    return bytes <= available;
 }
 
 void require_memory(std::size_t count, std::size_t item_bytes) {
     std::size_t bytes = 0;
-    if (__builtin_mul_overflow(count, item_bytes, &bytes) || (bytes > kSmallRequest && bytes > available_memory())) {
+    std::size_t available = 0;
+    if (__builtin_mul_overflow(count, item_bytes, &bytes) || !memory_fits(bytes, available)) {
         throw OutOfMemory("cannot allocate " + std::to_string(count) + " items of " + std::to_string(item_bytes) +
                           " bytes");
     }

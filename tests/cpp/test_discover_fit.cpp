@@ -1,6 +1,7 @@
-// Fitting candidates: rmse, the penalised score, candidate order and failures on the pool.
+// Scoring candidates: the error over the common rows, the penalised score, and scoring token expressions.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <limits>
 
@@ -12,6 +13,12 @@ using namespace kiv::discover;
 using namespace kiv::discover::testing;
 
 namespace {
+
+double rmse(const std::vector<double>& pred, const std::vector<double>& y) {
+    ScoreSum sum(y);
+    sum.add(0, pred.data(), pred.size());
+    return sum.rmse();
+}
 
 TEST(Rmse, DividesByTheTargetLength) {
     EXPECT_EQ(rmse(std::vector<double>{1.0, 2.0}, std::vector<double>{1.0, 2.0}), 0.0);
@@ -26,6 +33,25 @@ TEST(Rmse, DividesByTheTargetLength) {
     EXPECT_TRUE(std::isnan(rmse(std::vector<double>{1.0, 2.0}, std::vector<double>{std::nan(""), 2.0})));
 }
 
+// Batches of any size, ending anywhere against the target, sum the same terms in the same order.
+TEST(Rmse, BatchesSumInRowOrder) {
+    std::vector<double> pred, y;
+    for (int i = 0; i < 700; ++i) {
+        pred.push_back(std::sin(0.37 * i) * 1e3);
+        y.push_back(std::cos(0.11 * i));
+    }
+    y.resize(613);
+    double want = -0.0;
+    for (std::size_t j = 0; j < y.size(); ++j) want = want + (pred[j] - y[j]) * (pred[j] - y[j]);
+    want = std::sqrt(want / 613.0);
+    for (std::size_t batch : {1u, 7u, 256u, 700u}) {
+        ScoreSum sum(y);
+        for (std::size_t r = 0; r < pred.size(); r += batch) sum.add(r, pred.data() + r, std::min(batch, pred.size() - r));
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(sum.rmse()), std::bit_cast<std::uint64_t>(want)) << batch;
+        EXPECT_EQ(sum.score(5, 0.001), want * (5 * 0.001 + 1.0));
+    }
+}
+
 TEST(Score, PenaltyScalesWithComplexity) {
     EXPECT_EQ(penalised_score(0.5, 3, 0.001), 0.5 * (3.0 * 0.001 + 1.0));
     EXPECT_EQ(penalised_score(0.5, 3, 0.001), 0.5015);
@@ -33,51 +59,23 @@ TEST(Score, PenaltyScalesWithComplexity) {
     EXPECT_EQ(penalised_score(0.0, 100, 0.001), 0.0);
 }
 
-TEST(FitCandidate, ResultFields) {
+TEST(FitScore, ScoresOrFails) {
     Columns x = {{1.0, 2.0, 3.0}};
     std::vector<double> y = {2.0, 4.0, 6.5};
     SearchConfig cfg;
-    auto r = fit_candidate(E({V(0), V(0), O(OpKind::Add)}), x, y, cfg);
-    ASSERT_TRUE(r);
-    EXPECT_EQ(r->formula, "(x + x)");
-    EXPECT_TRUE(r->params.empty());
-    EXPECT_EQ(r->tokens, E({V(0), V(0), O(OpKind::Add)}));
-    EXPECT_EQ(r->complexity, 3u);
-    EXPECT_EQ(r->score, std::sqrt(0.25 / 3.0) * (3.0 * 0.001 + 1.0));
-    EXPECT_FALSE(fit_candidate(E({V(0), C(2.0), O(OpKind::Sub), O(OpKind::Ln)}), x, y, cfg));
+    EXPECT_EQ(fit_score(E({V(0), V(0), O(OpKind::Add)}), x, y, cfg), std::sqrt(0.25 / 3.0) * (3.0 * 0.001 + 1.0));
+    EXPECT_FALSE(fit_score(E({V(0), C(2.0), O(OpKind::Sub), O(OpKind::Ln)}), x, y, cfg));
+    EXPECT_FALSE(fit_score(E({V(0), O(OpKind::Add)}), x, y, cfg));
 }
 
-TEST(FitCandidates, KeepsCandidateOrderAndSkipsFailures) {
-    std::vector<double> col(500);
-    for (std::size_t i = 0; i < col.size(); ++i) col[i] = 0.01 * static_cast<double>(i) - 1.0;
-    Columns x = {col};
-    std::vector<double> y(col.size(), 0.25);
-    std::vector<Expr> cands;
-    for (int i = 0; i < 300; ++i) {
-        // Every third candidate takes ln of data that crosses zero and fails.
-        if (i % 3 == 0) cands.push_back(E({V(0), O(OpKind::Ln)}));
-        else cands.push_back(E({V(0), C(static_cast<double>(i)), O(OpKind::Mul)}));
-    }
-    auto results = fit_candidates(cands, x, y, SearchConfig{});
-    ASSERT_EQ(results.size(), 200u);
-    std::size_t k = 0;
-    for (int i = 0; i < 300; ++i) {
-        if (i % 3 == 0) continue;
-        EXPECT_EQ(results[k].tokens, cands[static_cast<std::size_t>(i)]);
-        EXPECT_EQ(results[k].formula, "(x * " + std::to_string(i) + ".0000)");
-        ++k;
-    }
-}
-
-TEST(FitCandidates, DataErrorsAbortTheWholeFit) {
-    std::vector<Expr> cands(50, E({C(1.0)}));
+TEST(FitScore, DataErrorsRaise) {
     try {
-        fit_candidates(cands, {{1.0, 2.0}, {1.0}}, std::vector<double>{1.0, 2.0}, SearchConfig{});
+        (void)fit_score(E({C(1.0)}), {{1.0, 2.0}, {1.0}}, std::vector<double>{1.0, 2.0}, SearchConfig{});
         FAIL() << "expected a failure";
     } catch (const kiv::InternalFailure& f) {
         EXPECT_STREQ(f.what(), "index out of bounds: the len is 1 but the index is 1");
     }
-    EXPECT_THROW(fit_candidates(cands, {}, std::vector<double>{1.0}, SearchConfig{}), kiv::InternalFailure);
+    EXPECT_THROW((void)fit_score(E({C(1.0)}), {}, std::vector<double>{1.0}, SearchConfig{}), kiv::InternalFailure);
 }
 
 }  // namespace

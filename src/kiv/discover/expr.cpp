@@ -20,83 +20,6 @@ bool operator==(const Token& a, const Token& b) noexcept {
     return false;
 }
 
-namespace {
-
-// Lane loop for one operator: the guard and the result check are folded into one flag so the loop has no
-// early exit; a failed lane rejects the whole pass.
-template <class F>
-bool unary_lanes(const double* a, double* out, std::size_t n, F f) noexcept {
-    bool bad = false;
-    for (std::size_t i = 0; i < n; ++i) {
-        double r;
-        bad |= !f(a[i], r);
-        out[i] = r;
-    }
-    return !bad;
-}
-
-template <class F>
-bool binary_lanes(const double* a, const double* b, double* out, std::size_t n, F f) noexcept {
-    bool bad = false;
-    for (std::size_t i = 0; i < n; ++i) {
-        double r;
-        bad |= !f(a[i], b[i], r);
-        out[i] = r;
-    }
-    return !bad;
-}
-
-}  // namespace
-
-bool apply_lanes(OpKind op, const double* a, const double* b, double* out, std::size_t n) noexcept {
-    switch (op) {
-        case OpKind::Neg:
-            return unary_lanes(a, out, n, [](double x, double& r) { r = -x; return std::isfinite(r); });
-        case OpKind::Recip:
-            return unary_lanes(a, out, n, [](double x, double& r) {
-                r = 1.0 / x;
-                return !(std::fabs(x) < kLogFloor) && std::isfinite(r);
-            });
-        case OpKind::Exp:
-            return unary_lanes(a, out, n, [](double x, double& r) { r = std::exp(x); return std::isfinite(r); });
-        case OpKind::Ln:
-            return unary_lanes(a, out, n, [](double x, double& r) {
-                if (x <= 0.0) { r = 0.0; return false; }
-                r = std::log(x);
-                return std::isfinite(r);
-            });
-        case OpKind::Sqrt:
-            return unary_lanes(a, out, n, [](double x, double& r) {
-                if (x < 0.0) { r = 0.0; return false; }
-                r = std::sqrt(x);
-                return std::isfinite(r);
-            });
-        case OpKind::Sin:
-            return unary_lanes(a, out, n, [](double x, double& r) { r = std::sin(x); return std::isfinite(r); });
-        case OpKind::Cos:
-            return unary_lanes(a, out, n, [](double x, double& r) { r = std::cos(x); return std::isfinite(r); });
-        case OpKind::Abs:
-            return unary_lanes(a, out, n, [](double x, double& r) { r = std::fabs(x); return std::isfinite(r); });
-        case OpKind::Kiv:
-            return binary_lanes(a, b, out, n, [](double x, double y, double& r) {
-                r = search_kiv(x, y);
-                return std::isfinite(r);
-            });
-        case OpKind::Add:
-            return binary_lanes(a, b, out, n, [](double x, double y, double& r) { r = x + y; return std::isfinite(r); });
-        case OpKind::Sub:
-            return binary_lanes(a, b, out, n, [](double x, double y, double& r) { r = x - y; return std::isfinite(r); });
-        case OpKind::Mul:
-            return binary_lanes(a, b, out, n, [](double x, double y, double& r) { r = x * y; return std::isfinite(r); });
-        case OpKind::Div:
-            return binary_lanes(a, b, out, n, [](double x, double y, double& r) {
-                r = x / y;
-                return !(std::fabs(y) < kLogFloor) && std::isfinite(r);
-            });
-    }
-    return false;
-}
-
 std::optional<double> eval_point(const Expr& expr, std::span<const double> point, std::span<const double> params) {
     if (expr.empty()) return std::nullopt;
     std::vector<double> stack;
@@ -163,7 +86,7 @@ std::optional<std::size_t> stack_depth(const Expr& expr, std::size_t n_vars) noe
                 ++size;
                 break;
             case TokenKind::Op:
-                if (size < arity(t.op) || static_cast<std::uint8_t>(t.op) > 12) return std::nullopt;
+                if (!is_op(t.op) || size < arity(t.op)) return std::nullopt;
                 size -= arity(t.op) - 1;
                 break;
             default: return std::nullopt;
@@ -203,19 +126,11 @@ bool eval_rows(const Expr& expr, std::size_t depth, const Columns& columns, std:
 
 std::optional<std::vector<double>> eval_dataset(const Expr& expr, const Columns& columns,
                                                 std::span<const double> params) {
-    const RowExtent extent = row_extent(columns);
     std::vector<double> out;
-    if (extent.complete > 0) {
-        auto depth = stack_depth(expr, columns.size());
-        if (!depth) return std::nullopt;
-        out.resize(extent.complete);
-        std::vector<double> stack;
-        for (std::size_t r = 0; r < extent.complete; r += kRowBatch) {
-            std::size_t e = std::min(extent.complete, r + kRowBatch);
-            if (!eval_rows(expr, *depth, columns, params, r, e, out.data() + r, stack)) return std::nullopt;
-        }
-    }
-    if (extent.complete < extent.rows) throw_incomplete_row(extent);
+    const bool ok = for_each_batch(expr, columns, params, [&](std::size_t, const double* v, std::size_t n) {
+        out.insert(out.end(), v, v + n);
+    });
+    if (!ok) return std::nullopt;
     return out;
 }
 

@@ -1,22 +1,16 @@
 // Candidate formulas as postfix token sequences, and their evaluation at a point and over column data.
 #pragma once
 
-#include <cmath>
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <optional>
 #include <span>
 #include <vector>
 
-#include "kiv/primitives.hpp"
+#include "kiv/discover/ops.hpp"
 
 namespace kiv::discover {
-
-// Operator codes: 0 to 7 are unary, 8 to 12 binary.
-enum class OpKind : std::uint8_t { Neg, Recip, Exp, Ln, Sqrt, Sin, Cos, Abs, Kiv, Add, Sub, Mul, Div };
-
-inline constexpr unsigned arity(OpKind op) noexcept { return static_cast<std::uint8_t>(op) < 8 ? 1u : 2u; }
 
 enum class TokenKind : std::uint8_t { Const, Param, Var, Op };
 
@@ -43,48 +37,6 @@ using Expr = std::vector<Token>;
 
 // Column-major data: one float vector per variable; the row count is the first column's length.
 using Columns = std::vector<std::vector<double>>;
-
-// One operator on scalars: the guard, the operation and the finiteness check of its result. Returns false
-// when the guard trips or the result is infinite or NaN. Every comparison is ordered, so a NaN operand
-// passes the guards and is caught by the result check.
-inline bool apply_op(OpKind op, double a, double b, double& out) noexcept {
-    double r;
-    switch (op) {
-        case OpKind::Neg: r = -a; break;
-        case OpKind::Recip:
-            if (std::fabs(a) < kLogFloor) return false;
-            r = 1.0 / a;
-            break;
-        case OpKind::Exp: r = std::exp(a); break;
-        case OpKind::Ln:
-            if (a <= 0.0) return false;
-            r = std::log(a);
-            break;
-        case OpKind::Sqrt:
-            if (a < 0.0) return false;
-            r = std::sqrt(a);
-            break;
-        case OpKind::Sin: r = std::sin(a); break;
-        case OpKind::Cos: r = std::cos(a); break;
-        case OpKind::Abs: r = std::fabs(a); break;
-        case OpKind::Kiv: r = search_kiv(a, b); break;
-        case OpKind::Add: r = a + b; break;
-        case OpKind::Sub: r = a - b; break;
-        case OpKind::Mul: r = a * b; break;
-        case OpKind::Div:
-            if (std::fabs(b) < kLogFloor) return false;
-            r = a / b;
-            break;
-        default: return false;
-    }
-    if (!std::isfinite(r)) return false;
-    out = r;
-    return true;
-}
-
-// The same operator over n lanes: out[i] = op(a[i], b[i]) (b is ignored for unary operators and may be
-// null). Each lane gives exactly the scalar result; false when any lane fails. out may alias a or b.
-bool apply_lanes(OpKind op, const double* a, const double* b, double* out, std::size_t n) noexcept;
 
 // Value of expr at one point (one value per variable); no value when evaluation fails.
 std::optional<double> eval_point(const Expr& expr, std::span<const double> point, std::span<const double> params);
@@ -123,5 +75,25 @@ inline constexpr std::size_t kRowBatch = 256;
 // needed.
 bool eval_rows(const Expr& expr, std::size_t depth, const Columns& columns, std::span<const double> params,
                std::size_t begin, std::size_t end, double* out, std::vector<double>& stack);
+
+// Evaluates expr column-wise on every row and passes each batch of values, in row order, to
+// sink(begin, values, count); false when any row fails. Data errors raise as eval_dataset describes.
+template <class Sink>
+bool for_each_batch(const Expr& expr, const Columns& columns, std::span<const double> params, Sink sink) {
+    const RowExtent extent = row_extent(columns);
+    if (extent.complete > 0) {
+        auto depth = stack_depth(expr, columns.size());
+        if (!depth) return false;
+        std::vector<double> stack;
+        double out[kRowBatch];
+        for (std::size_t r = 0; r < extent.complete; r += kRowBatch) {
+            const std::size_t e = std::min(extent.complete, r + kRowBatch);
+            if (!eval_rows(expr, *depth, columns, params, r, e, out, stack)) return false;
+            sink(r, static_cast<const double*>(out), e - r);
+        }
+    }
+    if (extent.complete < extent.rows) throw_incomplete_row(extent);
+    return true;
+}
 
 }  // namespace kiv::discover

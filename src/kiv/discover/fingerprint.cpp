@@ -123,9 +123,19 @@ bool SeenSet::insert(const Key& key, std::uint64_t hash) {
 
 void SeenSet::reserve(std::size_t more) { adopt(grown_for(more)); }
 
-SeenSet::Grown SeenSet::grown_for(std::size_t more) const {
+std::size_t SeenSet::slots_for(std::size_t more) const noexcept {
     std::size_t slots = mask_ + 1;
     while (2 * (size_ + more) > slots) slots *= 2;
+    return slots;
+}
+
+std::size_t SeenSet::bytes_to_grow(std::size_t more) const noexcept {
+    const std::size_t slots = slots_for(more);
+    return slots == mask_ + 1 ? 0 : slots * sizeof(Slot);
+}
+
+SeenSet::Grown SeenSet::grown_for(std::size_t more) const {
+    const std::size_t slots = slots_for(more);
     Grown g;
     if (slots == mask_ + 1) return g;
     g.table = zeroed(slots);

@@ -75,6 +75,8 @@ public:
     // adopt puts it in place.
     struct Grown;
     Grown grown_for(std::size_t more) const;
+    // Bytes of the larger table grown_for(more) would build; 0 when there is room already.
+    std::size_t bytes_to_grow(std::size_t more) const noexcept;
     void adopt(Grown&& grown) noexcept;
 
     std::size_t size() const noexcept { return size_; }
@@ -91,6 +93,7 @@ private:
     };
     using Table = std::unique_ptr<Slot[], FreeSlots>;
     static Table zeroed(std::size_t slots);
+    std::size_t slots_for(std::size_t more) const noexcept;
     void rebuild(std::size_t slots);
 
     static void place_all(const Slot* from, std::size_t from_slots, Slot* to, std::size_t to_mask) noexcept;

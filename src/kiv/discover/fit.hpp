@@ -1,6 +1,9 @@
-// Candidate fitting: evaluation on the data, root-mean-square error and the complexity-penalised score.
+// Scoring candidates: the error of a candidate's values against the target and the complexity-penalised
+// score, the one definition the search and everything else use.
 #pragma once
 
+#include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <optional>
 #include <span>
@@ -20,29 +23,40 @@ struct FitResult {
     std::size_t complexity = 0;
 };
 
-// Root of the squared differences over the common prefix of pred and y, summed in index order from -0.0,
-// divided by the length of y (NaN for an empty y).
-double rmse(std::span<const double> pred, std::span<const double> y);
+// rmse * (complexity * penalty + 1.0), in that order.
+inline double penalised_score(double rmse_value, std::size_t complexity, double penalty) noexcept {
+    return rmse_value * (static_cast<double>(complexity) * penalty + 1.0);
+}
 
-// Streaming form of rmse: add the terms of rows j < len(y) in index order, then finish.
-struct RmseSum {
-    double sum = -0.0;
-    void add(double pred, double y) noexcept {
-        double d = pred - y;
-        sum = sum + d * d;
+// The error of one candidate, taken from its values batch by batch in row order: the squared differences
+// to y over the rows both have, summed in row order from -0.0; rmse is the root of that sum divided by the
+// length of y (NaN for an empty y).
+class ScoreSum {
+public:
+    explicit ScoreSum(std::span<const double> y) noexcept : y_(y) {}
+
+    // The values of rows [begin, begin + n).
+    void add(std::size_t begin, const double* values, std::size_t n) noexcept {
+        const std::size_t stop = std::min(begin + n, y_.size());
+        for (std::size_t j = begin; j < stop; ++j) {
+            const double d = values[j - begin] - y_[j];
+            sum_ = sum_ + d * d;
+        }
     }
-    double finish(std::size_t y_len) const noexcept;
+
+    double rmse() const noexcept { return std::sqrt(sum_ / static_cast<double>(y_.size())); }
+    double score(std::size_t complexity, double penalty) const noexcept {
+        return penalised_score(rmse(), complexity, penalty);
+    }
+
+private:
+    std::span<const double> y_;
+    double sum_ = -0.0;
 };
 
-// rmse * (complexity * penalty + 1.0), in that order.
-double penalised_score(double rmse_value, std::size_t complexity, double penalty) noexcept;
-
-// One candidate on the data, or none when it cannot be evaluated there.
-std::optional<FitResult> fit_candidate(const Expr& expr, const Columns& x_data, std::span<const double> y_data,
-                                       const SearchConfig& config);
-
-// Every candidate that evaluates on the data, fitted on the worker pool, in candidate order.
-std::vector<FitResult> fit_candidates(const std::vector<Expr>& candidates, const Columns& x_data,
-                                      std::span<const double> y_data, const SearchConfig& config);
+// Score of a token expression on the data (its complexity is its token count), or none when a row fails.
+// Data errors raise as eval_dataset does.
+std::optional<double> fit_score(const Expr& expr, const Columns& x_data, std::span<const double> y_data,
+                                const SearchConfig& config);
 
 }  // namespace kiv::discover

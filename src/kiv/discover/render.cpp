@@ -28,16 +28,16 @@ std::string replace_all(std::string_view text, std::string_view from, std::strin
     return out;
 }
 
-// "sqrt(" becomes "\sqrt{" and the parenthesis that closes its argument becomes "}". Matching is counted on
-// the text as it stands before this rewrite; an argument left unclosed keeps only the opening rewrite.
-std::string rewrite_sqrt(std::string_view text) {
-    constexpr std::string_view kOpen = "sqrt(";
+// open (ending in "(") becomes to (ending in "{") and the parenthesis that closes its argument becomes "}".
+// Matching is counted on the text as it stands before this rewrite; an argument left unclosed keeps only the
+// opening rewrite.
+std::string rewrite_braced(std::string_view text, std::string_view open, std::string_view to) {
     std::vector<bool> closes(text.size(), false);
     std::vector<std::size_t> opens;
-    for (std::size_t pos = text.find(kOpen); pos != std::string_view::npos; pos = text.find(kOpen, pos + kOpen.size())) {
+    for (std::size_t pos = text.find(open); pos != std::string_view::npos; pos = text.find(open, pos + open.size())) {
         opens.push_back(pos);
         int depth = 1;
-        for (std::size_t i = pos + kOpen.size(); i < text.size(); ++i) {
+        for (std::size_t i = pos + open.size(); i < text.size(); ++i) {
             if (text[i] == '(') {
                 ++depth;
             } else if (text[i] == ')' && --depth == 0) {
@@ -47,12 +47,12 @@ std::string rewrite_sqrt(std::string_view text) {
         }
     }
     std::string out;
-    out.reserve(text.size() + 2 * opens.size());
+    out.reserve(text.size() + to.size() * opens.size());
     std::size_t next_open = 0;
     for (std::size_t i = 0; i < text.size();) {
         if (next_open < opens.size() && opens[next_open] == i) {
-            out.append("\\sqrt{");
-            i += kOpen.size();
+            out.append(to);
+            i += open.size();
             ++next_open;
         } else {
             out.push_back(closes[i] ? '}' : text[i]);
@@ -117,21 +117,12 @@ std::string render_formula(const Expr& expr) {
                 std::string b;
                 if (arity(t.op) == 2) b = pop();
                 const std::string a = pop();
-                switch (t.op) {
-                    case OpKind::Neg: stack.push_back(concat({"(-", a, ")"})); break;
-                    case OpKind::Recip: stack.push_back(concat({"(1/", a, ")"})); break;
-                    case OpKind::Exp: stack.push_back(concat({"exp(", a, ")"})); break;
-                    case OpKind::Ln: stack.push_back(concat({"ln(", a, ")"})); break;
-                    case OpKind::Sqrt: stack.push_back(concat({"sqrt(", a, ")"})); break;
-                    case OpKind::Sin: stack.push_back(concat({"sin(", a, ")"})); break;
-                    case OpKind::Cos: stack.push_back(concat({"cos(", a, ")"})); break;
-                    case OpKind::Abs: stack.push_back(concat({"abs(", a, ")"})); break;
-                    case OpKind::Kiv: stack.push_back(concat({"kiv(", a, ", ", b, ")"})); break;
-                    case OpKind::Add: stack.push_back(concat({"(", a, " + ", b, ")"})); break;
-                    case OpKind::Sub: stack.push_back(concat({"(", a, " - ", b, ")"})); break;
-                    case OpKind::Mul: stack.push_back(concat({"(", a, " * ", b, ")"})); break;
-                    case OpKind::Div: stack.push_back(concat({"(", a, " / ", b, ")"})); break;
-                    default: stack.emplace_back(); break;
+                if (!is_op(t.op)) {
+                    stack.emplace_back();
+                } else if (const OpInfo& o = op_info(t.op); o.arity == 1) {
+                    stack.push_back(concat({o.prefix, a, o.suffix}));
+                } else {
+                    stack.push_back(concat({o.prefix, a, o.infix, b, o.suffix}));
                 }
                 break;
             }
@@ -141,23 +132,21 @@ std::string render_formula(const Expr& expr) {
     return std::move(stack.back());
 }
 
+// Operators' rewrites are applied in table order, each over the whole text.
 std::string to_latex_text(std::string_view formula) {
-    std::string s = replace_all(formula, "exp(", "\\exp(");
-    s = replace_all(s, "ln(", "\\ln(");
-    s = rewrite_sqrt(s);
-    s = replace_all(s, "sin(", "\\sin(");
-    s = replace_all(s, "cos(", "\\cos(");
-    s = replace_all(s, "kiv(", "\\mathrm{kiv}(");
-    s = replace_all(s, "π", "\\pi");
-    return s;
+    std::string s(formula);
+    for (const OpInfo& o : kOps) {
+        if (o.latex.empty()) continue;
+        s = o.latex.ends_with('{') ? rewrite_braced(s, o.prefix, o.latex) : replace_all(s, o.prefix, o.latex);
+    }
+    return replace_all(s, "π", "\\pi");
 }
 
 std::string to_python_text(std::string_view formula) {
-    std::string s = replace_all(formula, "exp(", "math.exp(");
-    s = replace_all(s, "ln(", "math.log(");
-    s = replace_all(s, "sqrt(", "math.sqrt(");
-    s = replace_all(s, "sin(", "math.sin(");
-    s = replace_all(s, "cos(", "math.cos(");
+    std::string s(formula);
+    for (const OpInfo& o : kOps) {
+        if (!o.python.empty()) s = replace_all(s, o.prefix, o.python);
+    }
     return "import math\nf = lambda x: " + s;
 }
 

@@ -11,12 +11,15 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <limits>
 #include <memory>
+#include <new>
 
 #include "kiv/discover/fingerprint.hpp"
 #include "kiv/discover/render.hpp"
 #include "kiv/failure.hpp"
+#include "kiv/memory.hpp"
 #include "kiv/pool.hpp"
 
 namespace kiv::discover {
@@ -70,13 +73,11 @@ public:
           options_(options),
           cache_left_(options.row_cache_bytes),
           watched_(options.stop != nullptr || options.deadline.has_value()) {
-        unary_ = {OpKind::Neg, OpKind::Recip, OpKind::Exp, OpKind::Ln, OpKind::Sqrt};
-        if (config.use_trig) {
-            unary_.push_back(OpKind::Sin);
-            unary_.push_back(OpKind::Cos);
+        for (const OpInfo& o : kOps) {
+            const bool offered = o.offer == Offer::Always || (o.offer == Offer::WithTrig && config.use_trig) ||
+                                 (o.offer == Offer::WithKiv && config.use_kiv);
+            if (offered) (o.arity == 1 ? unary_ : binary_).push_back(o.op);
         }
-        binary_ = {OpKind::Add, OpKind::Sub, OpKind::Mul, OpKind::Div};
-        if (config.use_kiv) binary_.push_back(OpKind::Kiv);
     }
 
     SearchOutcome run() {
@@ -85,6 +86,11 @@ public:
             levels();
         } catch (const Halt&) {
             out.stopped = static_cast<StopReason>(halted_.load(std::memory_order_relaxed));
+        } catch (const std::bad_alloc&) {
+            // An allocation the checks did not foresee (an address-space limit, say): the search's memory
+            // is released on the way out, so the process can carry on.
+            throw kiv::OutOfMemory("formula search: memory ran out at level " + std::to_string(level_) +
+                                   "; try a smaller beam_width or max_complexity");
         }
         out.levels = levels_done_;
         out.best = result();
@@ -97,6 +103,7 @@ private:
         check();
         std::size_t new_begin = 0;
         for (std::uint64_t level = 1; level < config_.max_complexity; ++level) {
+            level_ = level;
             const std::size_t m = beam_.size();
             admitted_.clear();
             pending_.clear();
@@ -111,7 +118,7 @@ private:
                     for (OpKind o : binary_) {
                         offer({index(i), index(j), o});
                         // The reversed self-pair is the same expression, dropped as already seen.
-                        if (j != i && (o == OpKind::Kiv || o == OpKind::Sub || o == OpKind::Div)) {
+                        if (j != i && op_info(o).order_sensitive) {
                             offer({index(j), index(i), o});
                         }
                     }
@@ -144,6 +151,20 @@ private:
     // On the searching thread only, outside parallel passes.
     void check() const {
         if (halted()) throw Halt{};
+    }
+
+    // Refuses, before it is allocated, an amount of memory the process cannot get.
+    void require(std::size_t bytes) const {
+        std::size_t available = 0;
+        if (kiv::memory_fits(bytes, available)) return;
+        constexpr std::size_t kMiB = std::size_t{1} << 20;
+        char text[200];
+        std::snprintf(text, sizeof text,
+                      "formula search: level %llu needs %llu MiB more memory, but only %llu MiB are available; "
+                      "try a smaller beam_width or max_complexity",
+                      static_cast<unsigned long long>(level_), static_cast<unsigned long long>(bytes / kMiB + 1),
+                      static_cast<unsigned long long>(available / kMiB));
+        throw kiv::OutOfMemory(text);
     }
 
     // Reports a fully fitted level to the progress hook.
@@ -210,9 +231,9 @@ private:
         std::vector<std::uint8_t> ok(seeds.size(), 0);
         kiv::pool::parallel_for(seeds.size(), 1, [&](std::size_t begin, std::size_t end) {
             for (std::size_t i = begin; i < end; ++i) {
-                auto pred = eval_dataset(seeds[i], x_, {});
-                if (!pred) continue;
-                scores[i] = penalised_score(rmse(*pred, y_), seeds[i].size(), config_.complexity_penalty);
+                auto score = fit_score(seeds[i], x_, y_, config_);
+                if (!score) continue;
+                scores[i] = *score;
                 ok[i] = 1;
             }
         });
@@ -284,6 +305,15 @@ private:
     void flush() {
         const std::size_t count = pending_.size();
         if (count == 0) return;
+        // This block may add up to count entries to the seen set and to the level's candidate list.
+        std::size_t grow = seen_.bytes_to_grow(count);
+        std::size_t capacity = admitted_.capacity();
+        if (capacity - admitted_.size() < count) {
+            capacity = std::max(2 * capacity, admitted_.size() + count);
+            grow += capacity * sizeof(Candidate);
+        }
+        require(grow);
+        admitted_.reserve(capacity);
         keys_.resize(count);
         hashes_.resize(count);
         state_.resize(count);
@@ -333,7 +363,8 @@ private:
         Scratch() : a(kRowBatch), b(kRowBatch), out(kRowBatch) {}
     };
 
-    // Evaluates candidate c on every row, passing each batch of values to sink; false when a row fails.
+    // Evaluates candidate c on every row, passing each batch of values to sink(begin, values, count);
+    // false when a row fails.
     template <class Sink>
     bool eval_candidate(const Candidate& c, Scratch& s, Sink sink) const {
         const Member& ma = beam_[c.a];
@@ -349,7 +380,7 @@ private:
                 if (!b) return false;
             }
             if (!apply_lanes(c.op, a, b, s.out.data(), e - r)) return false;
-            sink(r, e, s.out.data());
+            sink(r, static_cast<const double*>(s.out.data()), e - r);
         }
         return true;
     }
@@ -358,20 +389,19 @@ private:
     // best meets the goal.
     bool fit_level(std::uint64_t level) {
         const std::size_t count = admitted_.size();
+        require(count * (sizeof(double) + sizeof(std::uint8_t) + sizeof(Scored)));
         std::vector<double> scores(count);
         std::vector<std::uint8_t> ok(count, 0);
-        const std::size_t y_len = y_.size();
         kiv::pool::parallel_for(count, 16, [&](std::size_t begin, std::size_t end) {
             Scratch s;
             for (std::size_t i = begin; i < end; ++i) {
                 if (halted()) break;
-                RmseSum sum;
-                bool good = eval_candidate(admitted_[i], s, [&](std::size_t r, std::size_t e, const double* v) {
-                    const std::size_t stop = std::min(e, y_len);
-                    for (std::size_t j = r; j < stop; ++j) sum.add(v[j - r], y_[j]);
+                ScoreSum sum(y_);
+                bool good = eval_candidate(admitted_[i], s, [&](std::size_t r, const double* v, std::size_t n) {
+                    sum.add(r, v, n);
                 });
                 if (!good) continue;
-                scores[i] = penalised_score(sum.finish(y_len), complexity(admitted_[i]), config_.complexity_penalty);
+                scores[i] = sum.score(complexity(admitted_[i]), config_.complexity_penalty);
                 ok[i] = 1;
             }
         });
@@ -403,6 +433,14 @@ private:
     // Appends the first take results to the beam with their tokens and probe values, and, within the
     // allowance, their values on every row (computed on the pool).
     void join(const std::vector<Scored>& results, std::size_t take) {
+        // Kept rows within the allowance, the new members with their tokens, and the beam's own growth.
+        std::size_t bytes = take * (sizeof(Candidate) + sizeof(double*) + sizeof(Member) + sizeof(std::size_t));
+        for (std::size_t k = 0; k < take; ++k) bytes += complexity(admitted_[results[k].pos]) * sizeof(Token);
+        if (rows_ > 0) bytes += std::min(take, cache_left_ / (rows_ * sizeof(double))) * rows_ * sizeof(double);
+        if (beam_.capacity() - beam_.size() < take) {
+            bytes += std::max(2 * beam_.capacity(), beam_.size() + take) * (sizeof(Member) + sizeof(std::size_t));
+        }
+        require(bytes);
         std::vector<Candidate> joined(take);
         std::vector<double*> rows(take);
         for (std::size_t k = 0; k < take; ++k) {
@@ -414,8 +452,8 @@ private:
             for (std::size_t k = begin; k < end; ++k) {
                 if (halted()) break;
                 if (double* out = rows[k]) {
-                    eval_candidate(joined[k], s, [&](std::size_t r, std::size_t e, const double* v) {
-                        std::copy(v, v + (e - r), out + r);
+                    eval_candidate(joined[k], s, [&](std::size_t r, const double* v, std::size_t n) {
+                        std::copy(v, v + n, out + r);
                     });
                 }
             }
@@ -441,6 +479,7 @@ private:
     const bool watched_;                              // a stop flag or a deadline is set
     mutable std::atomic<std::uint8_t> halted_{0};     // the StopReason first seen
     std::uint64_t levels_done_ = 0;
+    std::uint64_t level_ = 0;  // the level being built
 
     std::vector<OpKind> unary_, binary_;
     SeenSet seen_;

@@ -63,7 +63,9 @@ struct SearchOutcome {
 
 // Best result over all levels of the search over n variables, or none when no candidate evaluates on the
 // data. Data errors (no columns, a later column shorter than the first) raise the index-out-of-bounds
-// internal failure.
+// internal failure. A level that needs more memory than the process can get (available memory, its memory
+// cgroups, its address-space limit) raises kiv::OutOfMemory before it is allocated, as does an allocation
+// that fails all the same; everything the search held is released by then.
 std::optional<FitResult> beam_search(const Columns& x_data, std::span<const double> y_data, std::size_t n,
                                      const SearchConfig& config, const SearchOptions& options = {});
 

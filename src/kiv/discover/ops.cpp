@@ -1,0 +1,45 @@
+// Batched operators: one lane loop per table row, built from the row's scalar kernel.
+#include "kiv/discover/ops.hpp"
+
+#include <utility>
+
+namespace kiv::discover {
+namespace {
+
+using LaneKernel = bool (*)(const double* a, const double* b, double* out, std::size_t n) noexcept;
+
+// The guard and the result check are folded into one flag so the loop has no early exit; a failed lane
+// rejects the whole pass. The kernel is a constant here, so it is inlined into the loop.
+template <std::size_t I>
+bool lanes(const double* a, const double* b, double* out, std::size_t n) noexcept {
+    constexpr ScalarKernel kernel = kOps[I].kernel;
+    bool bad = false;
+    for (std::size_t i = 0; i < n; ++i) {
+        double r = 0.0;
+        bool ok;
+        if constexpr (kOps[I].arity == 1) {
+            ok = kernel(a[i], 0.0, r);
+        } else {
+            ok = kernel(a[i], b[i], r);
+        }
+        bad |= !ok | !std::isfinite(r);
+        out[i] = r;
+    }
+    return !bad;
+}
+
+template <std::size_t... I>
+constexpr std::array<LaneKernel, sizeof...(I)> lane_table(std::index_sequence<I...>) {
+    return {&lanes<I>...};
+}
+
+constexpr auto kLanes = lane_table(std::make_index_sequence<kOps.size()>{});
+
+}  // namespace
+
+bool apply_lanes(OpKind op, const double* a, const double* b, double* out, std::size_t n) noexcept {
+    if (!is_op(op)) return false;
+    return kLanes[static_cast<std::size_t>(op)](a, b, out, n);
+}
+
+}  // namespace kiv::discover

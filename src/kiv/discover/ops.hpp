@@ -1,0 +1,114 @@
+// The operator table of the expression language: one row per operator, read by evaluation, rendering,
+// validation and the search.
+#pragma once
+
+#include <array>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "kiv/primitives.hpp"
+
+namespace kiv::discover {
+
+// Operator codes, in the order of the table's rows. The search offers operators in this order.
+enum class OpKind : std::uint8_t { Neg, Recip, Exp, Ln, Sqrt, Sin, Cos, Abs, Add, Sub, Mul, Div, Kiv };
+
+// The guarded operation on scalars: writes the result to r and returns false when the guard trips (r is
+// then unspecified). b is 0.0 for a unary operator. The finiteness check of the result is not part of it.
+// Every comparison in a guard is ordered, so a NaN operand passes the guard and the finiteness check
+// catches it.
+using ScalarKernel = bool (*)(double a, double b, double& r) noexcept;
+
+// When the search offers an operator.
+enum class Offer : std::uint8_t { Never, Always, WithTrig, WithKiv };
+
+struct OpInfo {
+    OpKind op;
+    unsigned arity;  // 1 or 2
+    // Formula text: prefix, first operand, then for a binary operator infix and second operand, suffix.
+    std::string_view prefix, infix, suffix;
+    // Replacements of prefix in the LaTeX and Python rewrites of a formula text (empty: kept as is). A
+    // LaTeX replacement ending in '{' also turns the parenthesis closing the operand into '}'.
+    std::string_view latex, python;
+    Offer offer;
+    bool order_sensitive;  // binary: op(b, a) is a different expression, so the search offers both orders
+    ScalarKernel kernel;
+};
+
+inline constexpr auto kOps = std::to_array<OpInfo>({
+    {OpKind::Neg, 1, "(-", "", ")", "", "", Offer::Always, false,
+     [](double a, double, double& r) noexcept { r = -a; return true; }},
+    {OpKind::Recip, 1, "(1/", "", ")", "", "", Offer::Always, false,
+     [](double a, double, double& r) noexcept {
+         r = 1.0 / a;
+         return !(std::fabs(a) < kLogFloor);
+     }},
+    {OpKind::Exp, 1, "exp(", "", ")", "\\exp(", "math.exp(", Offer::Always, false,
+     [](double a, double, double& r) noexcept { r = std::exp(a); return true; }},
+    {OpKind::Ln, 1, "ln(", "", ")", "\\ln(", "math.log(", Offer::Always, false,
+     [](double a, double, double& r) noexcept {
+         if (a <= 0.0) return false;
+         r = std::log(a);
+         return true;
+     }},
+    {OpKind::Sqrt, 1, "sqrt(", "", ")", "\\sqrt{", "math.sqrt(", Offer::Always, false,
+     [](double a, double, double& r) noexcept {
+         if (a < 0.0) return false;
+         r = std::sqrt(a);
+         return true;
+     }},
+    {OpKind::Sin, 1, "sin(", "", ")", "\\sin(", "math.sin(", Offer::WithTrig, false,
+     [](double a, double, double& r) noexcept { r = std::sin(a); return true; }},
+    {OpKind::Cos, 1, "cos(", "", ")", "\\cos(", "math.cos(", Offer::WithTrig, false,
+     [](double a, double, double& r) noexcept { r = std::cos(a); return true; }},
+    {OpKind::Abs, 1, "abs(", "", ")", "", "", Offer::Never, false,
+     [](double a, double, double& r) noexcept { r = std::fabs(a); return true; }},
+    {OpKind::Add, 2, "(", " + ", ")", "", "", Offer::Always, false,
+     [](double a, double b, double& r) noexcept { r = a + b; return true; }},
+    {OpKind::Sub, 2, "(", " - ", ")", "", "", Offer::Always, true,
+     [](double a, double b, double& r) noexcept { r = a - b; return true; }},
+    {OpKind::Mul, 2, "(", " * ", ")", "", "", Offer::Always, false,
+     [](double a, double b, double& r) noexcept { r = a * b; return true; }},
+    {OpKind::Div, 2, "(", " / ", ")", "", "", Offer::Always, true,
+     [](double a, double b, double& r) noexcept {
+         r = a / b;
+         return !(std::fabs(b) < kLogFloor);
+     }},
+    {OpKind::Kiv, 2, "kiv(", ", ", ")", "\\mathrm{kiv}(", "", Offer::WithKiv, true,
+     [](double a, double b, double& r) noexcept { r = search_kiv(a, b); return true; }},
+});
+
+// Rows are in code order, so a code indexes its row.
+inline constexpr bool rows_in_code_order() {
+    for (std::size_t i = 0; i < kOps.size(); ++i) {
+        if (static_cast<std::size_t>(kOps[i].op) != i) return false;
+    }
+    return true;
+}
+static_assert(rows_in_code_order());
+
+// True for a code that has a row in the table.
+inline constexpr bool is_op(OpKind op) noexcept { return static_cast<std::size_t>(op) < kOps.size(); }
+
+inline constexpr const OpInfo& op_info(OpKind op) noexcept { return kOps[static_cast<std::size_t>(op)]; }
+
+// Operands the operator takes. A code outside the table counts as binary and never evaluates.
+inline constexpr unsigned arity(OpKind op) noexcept { return is_op(op) ? op_info(op).arity : 2u; }
+
+// One operator on scalars: false when the guard trips, the result is infinite or NaN, or op is not an
+// operator code.
+inline bool apply_op(OpKind op, double a, double b, double& out) noexcept {
+    if (!is_op(op)) return false;
+    double r = 0.0;
+    if (!op_info(op).kernel(a, b, r) || !std::isfinite(r)) return false;
+    out = r;
+    return true;
+}
+
+// The same operator over n lanes: out[i] = op(a[i], b[i]) (b is ignored for unary operators and may be
+// null). Each lane gives exactly the scalar result; false when any lane fails. out may alias a or b.
+bool apply_lanes(OpKind op, const double* a, const double* b, double* out, std::size_t n) noexcept;
+
+}  // namespace kiv::discover

@@ -1,0 +1,89 @@
+// The operator table: every row's shape, its text, and its batched kernel against its scalar one.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "discover_test_util.hpp"
+#include "kiv/discover/expr.hpp"
+#include "kiv/discover/render.hpp"
+
+using namespace kiv::discover;
+using namespace kiv::discover::testing;
+
+namespace {
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+// Values on and around every guard and threshold, and the non-finite ones.
+const std::vector<double> kSpecials = {0.0,     -0.0,    1e-300,  -1e-300, 9.99e-301, -9.99e-301, 5e-324,
+                                       0.5,     -0.5,    1.0,     -1.0,    2.0,       3.0,        709.78,
+                                       709.79,  710.0,   -745.0,  1e308,   -1e308,    kInf,       -kInf,
+                                       std::numeric_limits<double>::quiet_NaN()};
+
+std::uint64_t bits(double v) { return std::bit_cast<std::uint64_t>(v); }
+
+TEST(OperatorTable, EveryRowRendersItsPatternAndValidates) {
+    for (const OpInfo& o : kOps) {
+        SCOPED_TRACE(std::string(o.prefix) + "..." + std::string(o.suffix));
+        ASSERT_TRUE(o.arity == 1 || o.arity == 2);
+        EXPECT_EQ(arity(o.op), o.arity);
+        EXPECT_FALSE(o.order_sensitive && o.arity == 1);
+        Expr e = {V(0)};
+        std::string want = std::string(o.prefix) + "x";
+        if (o.arity == 2) {
+            e.push_back(V(1));
+            want += std::string(o.infix) + "y";
+        }
+        want += o.suffix;
+        e.push_back(O(o.op));
+        EXPECT_EQ(render_formula(e), want);
+        EXPECT_EQ(stack_depth(e, 2), std::optional<std::size_t>(o.arity));
+        // One operand short.
+        e.erase(e.begin());
+        EXPECT_FALSE(stack_depth(e, 2));
+    }
+    EXPECT_FALSE(is_op(static_cast<OpKind>(kOps.size())));
+    EXPECT_FALSE(stack_depth({V(0), V(0), O(static_cast<OpKind>(kOps.size()))}, 1));
+    double r = 0.0;
+    EXPECT_FALSE(apply_op(static_cast<OpKind>(kOps.size()), 1.0, 1.0, r));
+}
+
+// Each lane of the batched kernel is the scalar kernel, bit for bit, whether run one lane at a time or
+// over a whole batch, in place or not; a batch fails exactly when one of its lanes does.
+TEST(OperatorTable, LaneKernelIsTheScalarKernel) {
+    for (const OpInfo& o : kOps) {
+        SCOPED_TRACE(std::string(o.prefix) + "..." + std::string(o.suffix));
+        std::vector<double> as, bs, good_a, good_b, good_r;
+        for (double a : kSpecials) {
+            for (double b : (o.arity == 2 ? kSpecials : std::vector<double>{0.0})) {
+                as.push_back(a);
+                bs.push_back(b);
+                double s = -1.0, l = -1.0;
+                const bool scalar_ok = apply_op(o.op, a, b, s);
+                const bool lane_ok = apply_lanes(o.op, &a, o.arity == 2 ? &b : nullptr, &l, 1);
+                ASSERT_EQ(scalar_ok, lane_ok) << a << ", " << b;
+                if (!scalar_ok) continue;
+                EXPECT_TRUE(std::isfinite(s));
+                ASSERT_EQ(bits(s), bits(l)) << a << ", " << b;
+                good_a.push_back(a);
+                good_b.push_back(b);
+                good_r.push_back(s);
+            }
+        }
+        ASSERT_FALSE(good_r.empty());
+        std::vector<double> out(as.size());
+        EXPECT_FALSE(apply_lanes(o.op, as.data(), bs.data(), out.data(), as.size()));
+        out.assign(good_a.size(), 0.0);
+        ASSERT_TRUE(apply_lanes(o.op, good_a.data(), good_b.data(), out.data(), out.size()));
+        ASSERT_TRUE(apply_lanes(o.op, good_a.data(), good_b.data(), good_a.data(), out.size()));
+        for (std::size_t i = 0; i < out.size(); ++i) {
+            ASSERT_EQ(bits(out[i]), bits(good_r[i])) << i;
+            ASSERT_EQ(bits(good_a[i]), bits(good_r[i])) << i;
+        }
+    }
+}
+
+}  // namespace
