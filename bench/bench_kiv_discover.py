@@ -1,6 +1,6 @@
 """kiv.discover against kiv_core.find_formula, Formula.evaluate against numpy, and Ctrl-C latency.
 
-    python bench/bench_kiv_discover.py [--quick]
+    python bench/bench_kiv_discover.py [--quick] [--instructions]
 
 Prints three tables:
 1. the time kiv.discover adds to kiv_core.find_formula on the same data (default settings; kiv.discover
@@ -8,9 +8,14 @@ Prints three tables:
    lists of columns). Runs alternate; the best of each side is compared (wall and process CPU time).
 2. Formula.evaluate on 10^6 rows against numpy running the formula's to_python source.
 3. The delay from SIGINT to KeyboardInterrupt in a child process running a long search, over 20 tries.
+With --instructions (needs valgrind), table 1 is also measured in instructions, which the machine's load does
+not change: callgrind counts for a child that only prepares the data, one that also runs find_formula and
+one that also runs kiv.discover, on one thread (the 3 x 1000 case takes several minutes).
 """
 
 import os
+import re
+import shutil
 import signal
 import statistics
 import subprocess
@@ -102,7 +107,44 @@ def interrupt():
     print(f"{statistics.median(delays) * 1e3:>10.1f} {max(delays) * 1e3:>9.1f}")
 
 
+INSTRUCTIONS_CHILD = r"""
+import sys
+import numpy as np
+import kiv, kiv_core
+k, n, what = int(sys.argv[1]), int(sys.argv[2]), sys.argv[3]
+rng = np.random.default_rng(0)
+X = rng.uniform(0.5, 3, (n, k))
+y = np.sin(X[:, 0]) * 1.7 + X[:, -1] ** 0.3 + rng.normal(size=n) * 0.05
+cols = [X[:, j].tolist() for j in range(k)]
+yl = y.tolist()
+if what == "core":
+    kiv_core.find_formula(cols, yl)
+elif what == "kiv":
+    kiv.discover(X, y)
+"""
+
+
+def instructions():
+    if not shutil.which("valgrind"):
+        print("\n(valgrind not found: no instruction counts)")
+        return
+    print("\n1b. the same in instructions (callgrind, one thread; data preparation subtracted)")
+    print(f"{'data':>12} {'find_formula':>14} {'discover':>14} {'ratio':>7}")
+    env = dict(os.environ, PYTHONHASHSEED="0", RAYON_NUM_THREADS="1")
+    for k, n in ((1, 200), (3, 1000)):
+        counts = {}
+        for what in ("none", "core", "kiv"):
+            out = subprocess.run(["valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null", sys.executable,
+                                  "-c", INSTRUCTIONS_CHILD, str(k), str(n), what], env=env, capture_output=True,
+                                 text=True)
+            counts[what] = int(re.search(r"Collected : (\d+)", out.stderr).group(1))
+        core, mine = counts["core"] - counts["none"], counts["kiv"] - counts["none"]
+        print(f"{f'{k} x {n}':>12} {core:>14,} {mine:>14,} {mine / core:>7.4f}")
+
+
 if __name__ == "__main__":
     overhead()
+    if "--instructions" in sys.argv:
+        instructions()
     evaluate()
     interrupt()

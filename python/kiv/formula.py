@@ -555,9 +555,9 @@ class Formula:
         rounds differently; ``.rewrite(sympy.Pow)`` turns them back into quotients): wherever
         ``evaluate`` gives a number, ``lambdify`` of that expression computes the same operations in the same
         order, so it gives the same number (with the C library's exp, log, sin and cos; numpy's may differ in
-        the last bit; SymPy has no -0, so a zero may lose its sign). The default lets SymPy simplify as it builds (sqrt(exp(a)) becomes
-        exp(a/2), (x + 1) - 1 becomes x), which is easier to read but rounds differently. Where ``evaluate``
-        gives NaN, lambdify may give a value either way.
+        the last bit; SymPy has no -0, so a zero may lose its sign). The default lets SymPy simplify as it
+        builds (sqrt(exp(a)) becomes exp(a/2), (x + 1) - 1 becomes x), which is easier to read but rounds
+        differently. Where ``evaluate`` gives NaN, lambdify may give a value either way.
         """
         import sympy
 

@@ -79,7 +79,19 @@ private:
 
 // ---- tokens <-> Python ----------------------------------------------------------------------------------
 // A token is the triple (kind, index, value): (0, 0, v) a constant, (1, i, v) a parameter with its stored
-// value, (2, i, 0.0) variable i, (3, code, 0.0) an operator.
+// value, (2, i, 0.0) variable i, (3, code, 0.0) an operator. The package's operator codes are its own and
+// stay fixed (pickled formulas keep them): unary 0 to 7, then binary 8 to 12, in this order.
+constexpr OpKind kPackageOps[] = {OpKind::Neg, OpKind::Recip, OpKind::Exp, OpKind::Ln,  OpKind::Sqrt,
+                                  OpKind::Sin, OpKind::Cos,   OpKind::Abs, OpKind::Kiv, OpKind::Add,
+                                  OpKind::Sub, OpKind::Mul,   OpKind::Div};
+constexpr std::size_t kPackageOpCount = sizeof(kPackageOps) / sizeof(kPackageOps[0]);
+
+std::size_t package_code(OpKind op) {
+    for (std::size_t i = 0; i < kPackageOpCount; ++i) {
+        if (kPackageOps[i] == op) return i;
+    }
+    throw kiv::InternalFailure("an operator without a package code");
+}
 
 Expr tokens_from(PyObject* obj) {
     Ref seq = require(PySequence_Fast(obj, "tokens must be a sequence of (kind, index, value) triples"));
@@ -102,8 +114,10 @@ Expr tokens_from(PyObject* obj) {
             case 1: expr.push_back(Token::param(index, value)); break;
             case 2: expr.push_back(Token::var(index)); break;
             case 3:
-                if (index > 12) raise(PyExc_ValueError, "tokens: unknown operator code " + std::to_string(index));
-                expr.push_back(Token::oper(static_cast<OpKind>(index)));
+                if (index >= kPackageOpCount) {
+                    raise(PyExc_ValueError, "tokens: unknown operator code " + std::to_string(index));
+                }
+                expr.push_back(Token::oper(kPackageOps[index]));
                 break;
             default: raise(PyExc_ValueError, "tokens: unknown token kind " + std::to_string(kind));
         }
@@ -122,7 +136,7 @@ Ref tokens_to(const Expr& expr) {
             case TokenKind::Const: kind = 0; value = t.value; break;
             case TokenKind::Param: kind = 1; index = t.index; value = t.value; break;
             case TokenKind::Var: kind = 2; index = t.index; break;
-            case TokenKind::Op: kind = 3; index = static_cast<std::uint8_t>(t.op); break;
+            case TokenKind::Op: kind = 3; index = package_code(t.op); break;
         }
         Ref item = require(Py_BuildValue("(lnd)", kind, static_cast<Py_ssize_t>(index), value));
         PyTuple_SET_ITEM(out.get(), static_cast<Py_ssize_t>(i), item.release());

@@ -268,3 +268,38 @@ def test_ctrl_c_stops_the_search_quickly_and_frees_its_memory():
         assert int(grown) < 1_000_000, grown  # and it is all back
     assert float(idle_cpu) < 0.05  # the worker pool is idle
     assert again.strip() == "(x + x)"
+
+
+MEMORY_CHILD = r"""
+import math, resource, time
+import numpy as np
+import kiv
+
+def statm(field):
+    return int(open("/proc/self/statm").read().split()[field]) * resource.getpagesize()
+
+x = np.linspace(0.1, 4.0, 30)
+y = np.sin(3.7 * x) + 0.3 * x ** 3
+before = kiv.discover(x, y, max_complexity=6)
+resource.setrlimit(resource.RLIMIT_AS, (statm(0) + (160 << 20), resource.getrlimit(resource.RLIMIT_AS)[1]))
+try:
+    kiv.discover(x, y, max_complexity=15, beam_width=64000)
+except MemoryError as e:
+    message = str(e)
+else:
+    raise SystemExit("the search was not refused")
+c0 = time.process_time(); time.sleep(0.3); idle = time.process_time() - c0
+after = kiv.discover(x, y, max_complexity=6)
+assert after == before, (after, before)
+print(repr(idle))
+print(message)
+"""
+
+
+@pytest.mark.skipif("asan" in os.environ.get("LD_PRELOAD", ""),
+                    reason="the sanitizer's shadow memory does not fit under an address-space limit")
+def test_a_search_too_large_for_memory_is_an_ordinary_memory_error():
+    out = subprocess.run([sys.executable, "-c", MEMORY_CHILD], capture_output=True, text=True, timeout=300)
+    assert out.returncode == 0, out.stderr
+    idle, message = out.stdout.split("\n", 1)
+    assert float(idle) < 0.05 and message.startswith("formula search: level ")
