@@ -30,7 +30,7 @@
 #include "kiv/failure.hpp"
 #include "kiv/memory.hpp"
 #include "kiv/pool.hpp"
-#include "python/errors.hpp"
+#include "frame.hpp"
 
 namespace {
 
@@ -42,28 +42,9 @@ using namespace kiv::discover;
 // Milliseconds between two wake-ups of the calling thread while a search runs.
 constexpr auto kHeartbeat = std::chrono::milliseconds(20);
 
-// The one boundary where C++ failures become Python exceptions: ordinary exception types only.
-template <class F>
-PyObject* guarded(F&& f) noexcept {
-    try {
-        return f().release();
-    } catch (const PyErrorSet&) {
-    } catch (const kiv::OutOfMemory& e) {
-        PyErr_SetString(PyExc_MemoryError, e.what());
-    } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
-    } catch (const std::exception& e) {
-        PyErr_Format(PyExc_RuntimeError, "internal error in kiv: %s", e.what());
-    } catch (...) {
-        PyErr_SetString(PyExc_RuntimeError, "internal error in kiv");
-    }
-    return nullptr;
-}
-
-[[noreturn]] void raise(PyObject* type, const std::string& text) {
-    PyErr_SetString(type, text.c_str());
-    throw PyErrorSet{};
-}
+// Entries run in kiv._native's call frame: C++ failures become ordinary exceptions.
+using kivnp::call;
+using kivpy::raise;
 
 // Gives up the interpreter lock for its lifetime.
 class Unlocked {
@@ -201,7 +182,7 @@ private:
 };
 
 PyObject* py_discover(PyObject*, PyObject* args) {
-    return guarded([&]() -> Ref {
+    return call([&]() -> Ref {
         PyObject *x_obj, *y_obj, *time_limit, *progress;
         unsigned long long max_complexity, beam_width;
         double precision_goal, complexity_penalty;
@@ -314,39 +295,19 @@ PyObject* py_discover(PyObject*, PyObject* args) {
 // ---- evaluation ---------------------------------------------------------------------------------------
 
 // Values of expr on rows [begin, end) (at most kRowBatch) of the C-contiguous (rows, k) array x, by the
-// same column-wise pass as the search: one operator over the whole batch at a time. False when any row of
-// the batch fails.
+// search's own column-wise pass. False when any row of the batch fails.
 bool eval_batch(const Expr& expr, const double* x, std::size_t k, std::size_t begin, std::size_t end, double* out,
                 std::vector<double>& stack) {
     const std::size_t n = end - begin;
-    std::size_t sp = 0;
-    auto slot = [&](std::size_t s) { return stack.data() + s * kRowBatch; };
-    for (const Token& t : expr) {
-        switch (t.kind) {
-            case TokenKind::Const:
-            case TokenKind::Param: std::fill_n(slot(sp++), n, t.value); break;
-            case TokenKind::Var: {
-                double* s = slot(sp++);
-                const double* col = x + begin * k + t.index;
-                for (std::size_t r = 0; r < n; ++r) s[r] = col[r * k];
-                break;
-            }
-            case TokenKind::Op:
-                if (arity(t.op) == 1) {
-                    if (!apply_lanes(t.op, slot(sp - 1), nullptr, slot(sp - 1), n)) return false;
-                } else {
-                    if (!apply_lanes(t.op, slot(sp - 2), slot(sp - 1), slot(sp - 2), n)) return false;
-                    --sp;
-                }
-                break;
-        }
-    }
-    std::copy_n(slot(0), n, out);
-    return true;
+    auto load_var = [&](std::size_t index, double* dst) {
+        const double* col = x + begin * k + index;
+        for (std::size_t r = 0; r < n; ++r) dst[r] = col[r * k];
+    };
+    return kiv::discover::eval_batch(expr, stack.size() / kRowBatch, n, {}, load_var, out, stack);
 }
 
 PyObject* py_evaluate(PyObject*, PyObject* args) {
-    return guarded([&]() -> Ref {
+    return call([&]() -> Ref {
         PyObject *tokens_obj, *x_obj;
         if (!PyArg_ParseTuple(args, "OO:_evaluate", &tokens_obj, &x_obj)) throw PyErrorSet{};
         const Expr expr = tokens_from(tokens_obj);
@@ -383,7 +344,7 @@ PyObject* py_evaluate(PyObject*, PyObject* args) {
 }
 
 PyObject* py_render(PyObject*, PyObject* tokens) {
-    return guarded([&]() -> Ref {
+    return call([&]() -> Ref {
         const std::string text = render_formula(tokens_from(tokens));
         return require(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "surrogateescape"));
     });

@@ -7,6 +7,7 @@
 #include <exception>
 #include <new>
 
+#include "kiv/memory.hpp"
 #include "python/errors.hpp"
 
 namespace kivnp {
@@ -17,13 +18,15 @@ using kivpy::require;
 using kivpy::require_status;
 
 // Runs body (which returns a Ref) and hands its object to the interpreter, or NULL with the exception
-// set: the Python error already set, MemoryError for a refused allocation, RuntimeError for any other
-// failure of the core (an internal fault, never the caller's).
+// set: the Python error already set, MemoryError for a request refused before it was made or an allocation
+// that failed, RuntimeError for any other failure of the core (an internal fault, never the caller's).
 template <class Body>
 PyObject* call(Body&& body) noexcept {
     try {
         return body().release();
     } catch (const PyErrorSet&) {
+    } catch (const kiv::OutOfMemory& e) {
+        PyErr_SetString(PyExc_MemoryError, e.what());
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
     } catch (const std::exception& e) {

@@ -100,28 +100,9 @@ std::optional<std::size_t> stack_depth(const Expr& expr, std::size_t n_vars) noe
 bool eval_rows(const Expr& expr, std::size_t depth, const Columns& columns, std::span<const double> params,
                std::size_t begin, std::size_t end, double* out, std::vector<double>& stack) {
     const std::size_t n = end - begin;
-    if (stack.size() < depth * kRowBatch) stack.resize(depth * kRowBatch);
-    std::size_t sp = 0;  // number of slots in use
-    auto slot = [&](std::size_t s) { return stack.data() + s * kRowBatch; };
-    for (const Token& t : expr) {
-        switch (t.kind) {
-            case TokenKind::Const: std::fill_n(slot(sp++), n, t.value); break;
-            case TokenKind::Param:
-                std::fill_n(slot(sp++), n, t.index < params.size() ? params[t.index] : t.value);
-                break;
-            case TokenKind::Var: std::copy_n(columns[t.index].data() + begin, n, slot(sp++)); break;
-            case TokenKind::Op:
-                if (arity(t.op) == 1) {
-                    if (!apply_lanes(t.op, slot(sp - 1), nullptr, slot(sp - 1), n)) return false;
-                } else {
-                    if (!apply_lanes(t.op, slot(sp - 2), slot(sp - 1), slot(sp - 2), n)) return false;
-                    --sp;
-                }
-                break;
-        }
-    }
-    std::copy_n(slot(0), n, out);
-    return true;
+    return eval_batch(
+        expr, depth, n, params,
+        [&](std::size_t index, double* dst) { std::copy_n(columns[index].data() + begin, n, dst); }, out, stack);
 }
 
 std::optional<std::vector<double>> eval_dataset(const Expr& expr, const Columns& columns,

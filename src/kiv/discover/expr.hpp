@@ -69,10 +69,38 @@ std::optional<std::size_t> stack_depth(const Expr& expr, std::size_t n_vars) noe
 // Rows evaluated per column-wise pass.
 inline constexpr std::size_t kRowBatch = 256;
 
-// Column-wise evaluation of a well-formed expression (depth from stack_depth over columns.size()) on rows
-// [begin, end), end - begin <= kRowBatch, all of them present in every column. Writes end - begin values to
-// out and returns true, or returns false when any of those rows fails. stack is scratch space that grows as
-// needed.
+// Column-wise evaluation of a well-formed expression (depth from stack_depth) on one batch of n <= kRowBatch
+// rows: load_var(index, dst) writes the batch's n values of variable index to dst. Writes n values to out and
+// returns true, or returns false when any of those rows fails. stack is scratch space that grows as needed.
+template <class LoadVar>
+bool eval_batch(const Expr& expr, std::size_t depth, std::size_t n, std::span<const double> params,
+                LoadVar&& load_var, double* out, std::vector<double>& stack) {
+    if (stack.size() < depth * kRowBatch) stack.resize(depth * kRowBatch);
+    std::size_t sp = 0;  // number of slots in use
+    auto slot = [&](std::size_t s) { return stack.data() + s * kRowBatch; };
+    for (const Token& t : expr) {
+        switch (t.kind) {
+            case TokenKind::Const: std::fill_n(slot(sp++), n, t.value); break;
+            case TokenKind::Param:
+                std::fill_n(slot(sp++), n, t.index < params.size() ? params[t.index] : t.value);
+                break;
+            case TokenKind::Var: load_var(t.index, slot(sp++)); break;
+            case TokenKind::Op:
+                if (arity(t.op) == 1) {
+                    if (!apply_lanes(t.op, slot(sp - 1), nullptr, slot(sp - 1), n)) return false;
+                } else {
+                    if (!apply_lanes(t.op, slot(sp - 2), slot(sp - 1), slot(sp - 2), n)) return false;
+                    --sp;
+                }
+                break;
+        }
+    }
+    std::copy_n(slot(0), n, out);
+    return true;
+}
+
+// eval_batch on rows [begin, end), end - begin <= kRowBatch, of column data, all of them present in every
+// column (depth from stack_depth over columns.size()).
 bool eval_rows(const Expr& expr, std::size_t depth, const Columns& columns, std::span<const double> params,
                std::size_t begin, std::size_t end, double* out, std::vector<double>& stack);
 
