@@ -42,4 +42,23 @@ bool apply_lanes(OpKind op, const double* a, const double* b, double* out, std::
     return kLanes[static_cast<std::size_t>(op)](a, b, out, n);
 }
 
+void split_part_lanes(std::size_t p, const double* a, double* out, std::size_t n) noexcept {
+    constexpr std::array<PartKernel, 2> parts = op_info(kSplitOp).parts;
+    if (p == 0) {
+        for (std::size_t i = 0; i < n; ++i) out[i] = parts[0](a[i]);
+    } else {
+        for (std::size_t i = 0; i < n; ++i) out[i] = parts[1](a[i]);
+    }
+}
+
+bool split_lanes(const double* first, const double* second, double* out, std::size_t n) noexcept {
+    bool bad = false;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double r = first[i] - second[i];
+        bad |= !std::isfinite(r);
+        out[i] = r;
+    }
+    return !bad;
+}
+
 }  // namespace kiv::discover

@@ -22,6 +22,9 @@ enum class OpKind : std::uint8_t { Neg, Recip, Exp, Ln, Sqrt, Sin, Cos, Abs, Kiv
 // catches it.
 using ScalarKernel = bool (*)(double a, double b, double& r) noexcept;
 
+// One operand's part of a split operator (see OpInfo::parts).
+using PartKernel = double (*)(double) noexcept;
+
 // When the search offers an operator.
 enum class Offer : std::uint8_t { Never, Always, WithTrig, WithKiv };
 
@@ -36,6 +39,9 @@ struct OpInfo {
     Offer offer;
     bool order_sensitive;  // binary: op(b, a) is a different expression, so the search offers both orders
     ScalarKernel kernel;
+    // A binary operator without a guard whose kernel computes parts[0](a) - parts[1](b) is split: a
+    // caller that keeps each operand's part gets the same result from one subtraction. Null otherwise.
+    std::array<PartKernel, 2> parts{};
 };
 
 inline constexpr auto kOps = std::to_array<OpInfo>({
@@ -67,7 +73,8 @@ inline constexpr auto kOps = std::to_array<OpInfo>({
     {OpKind::Abs, 1, "abs(", "", ")", "", "", Offer::Never, false,
      [](double a, double, double& r) noexcept { r = std::fabs(a); return true; }},
     {OpKind::Kiv, 2, "kiv(", ", ", ")", "\\mathrm{kiv}(", "", Offer::WithKiv, true,
-     [](double a, double b, double& r) noexcept { r = search_kiv(a, b); return true; }},
+     [](double a, double b, double& r) noexcept { r = search_kiv(a, b); return true; },
+     {[](double a) noexcept { return search_kiv_exp(a); }, [](double b) noexcept { return floored_ln(b); }}},
     {OpKind::Add, 2, "(", " + ", ")", "", "", Offer::Always, false,
      [](double a, double b, double& r) noexcept { r = a + b; return true; }},
     {OpKind::Sub, 2, "(", " - ", ")", "", "", Offer::Always, true,
@@ -90,6 +97,16 @@ inline constexpr bool rows_in_code_order() {
 }
 static_assert(rows_in_code_order());
 
+// The one split operator, whose parts a search keeps per operand.
+inline constexpr OpKind kSplitOp = OpKind::Kiv;
+inline constexpr bool only_split_op() {
+    for (const OpInfo& o : kOps) {
+        if ((o.parts[0] != nullptr) != (o.op == kSplitOp)) return false;
+    }
+    return true;
+}
+static_assert(only_split_op());
+
 // True for a code that has a row in the table.
 inline constexpr bool is_op(OpKind op) noexcept { return static_cast<std::size_t>(op) < kOps.size(); }
 
@@ -111,5 +128,21 @@ inline bool apply_op(OpKind op, double a, double b, double& out) noexcept {
 // The same operator over n lanes: out[i] = op(a[i], b[i]) (b is ignored for unary operators and may be
 // null). Each lane gives exactly the scalar result; false when any lane fails. out may alias a or b.
 bool apply_lanes(OpKind op, const double* a, const double* b, double* out, std::size_t n) noexcept;
+
+// Part p of the split operator over n lanes: out[i] = parts[p](a[i]), no check. out may alias a.
+void split_part_lanes(std::size_t p, const double* a, double* out, std::size_t n) noexcept;
+
+// The split operator from kept parts: out[i] = first[i] - second[i], where first holds part 0 of its first
+// operand and second part 1 of its second; false when a lane is infinite or NaN, exactly as apply_lanes
+// on the operands themselves.
+bool split_lanes(const double* first, const double* second, double* out, std::size_t n) noexcept;
+
+// The same at one point.
+inline bool apply_split(double first, double second, double& out) noexcept {
+    const double r = first - second;
+    if (!std::isfinite(r)) return false;
+    out = r;
+    return true;
+}
 
 }  // namespace kiv::discover
