@@ -28,6 +28,22 @@ bool lanes(const double* a, const double* b, double* out, std::size_t n) noexcep
     return !bad;
 }
 
+// Where the row's predicate holds the kept part is the result; elsewhere the kernel runs.
+template <std::size_t I>
+bool part_lanes(const double* a, const double* part, double* out, std::size_t n) noexcept {
+    constexpr ScalarKernel kernel = kOps[I].kernel;
+    constexpr auto holds = kOps[I].part_holds;
+    bool bad = false;
+    for (std::size_t i = 0; i < n; ++i) {
+        double r = part[i];
+        bool ok = true;
+        if (!holds(a[i])) ok = kernel(a[i], 0.0, r);
+        bad |= !ok | !std::isfinite(r);
+        out[i] = r;
+    }
+    return !bad;
+}
+
 template <std::size_t... I>
 constexpr std::array<LaneKernel, sizeof...(I)> lane_table(std::index_sequence<I...>) {
     return {&lanes<I>...};
@@ -36,6 +52,14 @@ constexpr std::array<LaneKernel, sizeof...(I)> lane_table(std::index_sequence<I.
 constexpr auto kLanes = lane_table(std::make_index_sequence<kOps.size()>{});
 
 }  // namespace
+
+bool apply_lanes_from_part(OpKind op, const double* a, const double* part, double* out, std::size_t n) noexcept {
+    switch (op) {
+        case OpKind::Exp: return part_lanes<static_cast<std::size_t>(OpKind::Exp)>(a, part, out, n);
+        case OpKind::Ln: return part_lanes<static_cast<std::size_t>(OpKind::Ln)>(a, part, out, n);
+        default: return apply_lanes(op, a, nullptr, out, n);
+    }
+}
 
 bool apply_lanes(OpKind op, const double* a, const double* b, double* out, std::size_t n) noexcept {
     if (!is_op(op)) return false;

@@ -42,6 +42,10 @@ struct OpInfo {
     // A binary operator without a guard whose kernel computes parts[0](a) - parts[1](b) is split: a
     // caller that keeps each operand's part gets the same result from one subtraction. Null otherwise.
     std::array<PartKernel, 2> parts{};
+    // A unary operator whose result is part `part` of the split operator's (with the guard passing)
+    // wherever part_holds(a) is true; elsewhere the kernel decides. -1 and null otherwise.
+    int part = -1;
+    bool (*part_holds)(double a) noexcept = nullptr;
 };
 
 inline constexpr auto kOps = std::to_array<OpInfo>({
@@ -53,13 +57,19 @@ inline constexpr auto kOps = std::to_array<OpInfo>({
          return !(std::fabs(a) < kLogFloor);
      }},
     {OpKind::Exp, 1, "exp(", "", ")", "\\exp(", "math.exp(", Offer::Always, false,
-     [](double a, double, double& r) noexcept { r = std::exp(a); return true; }},
+     [](double a, double, double& r) noexcept { r = std::exp(a); return true; }, {}, 0,
+     // Part 0 takes the log of an operand above the search threshold first; below it (and for a NaN)
+     // it is exp itself.
+     [](double a) noexcept { return !(a > kSearchExpThreshold); }},
     {OpKind::Ln, 1, "ln(", "", ")", "\\ln(", "math.log(", Offer::Always, false,
      [](double a, double, double& r) noexcept {
          if (a <= 0.0) return false;
          r = std::log(a);
          return true;
-     }},
+     },
+     {}, 1,
+     // Part 1 is the plain log of a positive operand or a NaN, which are what the guard lets through.
+     [](double a) noexcept { return a > 0.0 || std::isnan(a); }},
     {OpKind::Sqrt, 1, "sqrt(", "", ")", "\\sqrt{", "math.sqrt(", Offer::Always, false,
      [](double a, double, double& r) noexcept {
          if (a < 0.0) return false;
@@ -107,6 +117,16 @@ inline constexpr bool only_split_op() {
 }
 static_assert(only_split_op());
 
+// apply_lanes_from_part knows the unary operators with a part.
+inline constexpr bool only_exp_and_ln_have_parts() {
+    for (const OpInfo& o : kOps) {
+        if ((o.part >= 0) != (o.op == OpKind::Exp || o.op == OpKind::Ln)) return false;
+        if ((o.part >= 0) != (o.part_holds != nullptr)) return false;
+    }
+    return true;
+}
+static_assert(only_exp_and_ln_have_parts());
+
 // True for a code that has a row in the table.
 inline constexpr bool is_op(OpKind op) noexcept { return static_cast<std::size_t>(op) < kOps.size(); }
 
@@ -136,6 +156,10 @@ void split_part_lanes(std::size_t p, const double* a, double* out, std::size_t n
 // operand and second part 1 of its second; false when a lane is infinite or NaN, exactly as apply_lanes
 // on the operands themselves.
 bool split_lanes(const double* first, const double* second, double* out, std::size_t n) noexcept;
+
+// A unary operator with a part (OpInfo::part) over n lanes, given that part of each operand: the same
+// results and the same verdict as apply_lanes(op, a, nullptr, out, n).
+bool apply_lanes_from_part(OpKind op, const double* a, const double* part, double* out, std::size_t n) noexcept;
 
 // The same at one point.
 inline bool apply_split(double first, double second, double& out) noexcept {

@@ -431,6 +431,15 @@ private:
             }
             return true;
         }
+        if (const int p = op_info(c.op).part; p >= 0 && ma.part_rows[p]) {
+            // Kept parts come with kept rows.
+            for (std::size_t r = 0; r < rows_; r += kRowBatch) {
+                const std::size_t e = std::min(rows_, r + kRowBatch);
+                if (!apply_lanes_from_part(c.op, ma.rows + r, ma.part_rows[p] + r, s.out.data(), e - r)) return false;
+                sink(r, static_cast<const double*>(s.out.data()), e - r);
+            }
+            return true;
+        }
         const bool binary = arity(c.op) == 2;
         for (std::size_t r = 0; r < rows_; r += kRowBatch) {
             const std::size_t e = std::min(rows_, r + kRowBatch);
@@ -479,6 +488,8 @@ private:
         report(level);
         if (goal_met()) return true;
         check();
+        // After the last level nobody reads the beam.
+        if (level + 1 >= config_.max_complexity) return false;
 
         const std::size_t take = static_cast<std::size_t>(
             std::min<std::uint64_t>(results.size(), config_.beam_width / 4));
