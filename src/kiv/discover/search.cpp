@@ -124,14 +124,24 @@ private:
             for (std::size_t i = new_begin; i < m; ++i) {
                 check();
                 const std::size_t ci = counts_[i];
-                for (std::size_t j = 0; j <= i; ++j) {
-                    if (!(ci + counts_[j] < config_.max_complexity)) continue;
+                if (!(ci < config_.max_complexity)) continue;
+                auto pair = [&](std::size_t j) {
                     for (OpKind o : binary_) {
                         offer({index(i), index(j), o});
                         // The reversed self-pair is the same expression, dropped as already seen.
                         if (j != i && op_info(o).order_sensitive) {
                             offer({index(j), index(i), o});
                         }
+                    }
+                };
+                // The partners j <= i with ci + counts_[j] < max_complexity, in ascending order.
+                const std::uint64_t bound = config_.max_complexity - 1 - ci;
+                if (bound >= within_.size()) {
+                    for (std::size_t j = 0; j <= i; ++j) pair(j);
+                } else {
+                    for (const std::uint32_t j : within_[bound]) {
+                        if (j > i) break;
+                        pair(j);
                     }
                 }
             }
@@ -198,7 +208,15 @@ private:
     }
 
     void append_member(Member m) {
-        counts_.push_back(m.tokens.size());
+        const std::size_t c = m.tokens.size();
+        const std::uint32_t at = index(beam_.size());
+        // Every member so far has at most within_.size() tokens, so a new bound's list holds them all.
+        for (std::size_t k = within_.size(); k < c; ++k) {
+            within_.emplace_back(at);
+            for (std::uint32_t j = 0; j < at; ++j) within_.back()[j] = j;
+        }
+        for (std::size_t k = c; k < within_.size(); ++k) within_[k].push_back(at);
+        counts_.push_back(c);
         beam_.push_back(std::move(m));
     }
 
@@ -509,7 +527,14 @@ private:
         // Kept rows within the allowance, the new members with their tokens, and the beam's own growth.
         std::size_t bytes =
             take * (sizeof(Candidate) + 3 * sizeof(double*) + sizeof(Member) + sizeof(std::size_t));
-        for (std::size_t k = 0; k < take; ++k) bytes += complexity(admitted_[results[k].pos]) * sizeof(Token);
+        std::size_t lists = within_.size();
+        for (std::size_t k = 0; k < take; ++k) {
+            const std::size_t c = complexity(admitted_[results[k].pos]);
+            bytes += c * sizeof(Token);
+            lists = std::max(lists, c);
+        }
+        // The partner lists: new bounds list every member, and each list may double its capacity.
+        bytes += 2 * (lists * (beam_.size() + take)) * sizeof(std::uint32_t);
         if (rows_ > 0) {
             // What the reservations below take from the allowance: rows, then parts, member by member.
             const std::size_t row_bytes = rows_ * sizeof(double);
@@ -576,6 +601,8 @@ private:
     SeenSet seen_;
     std::vector<Member> beam_;
     std::vector<std::size_t> counts_;  // token count of each beam member
+    // within_[k]: the members of at most k tokens, in ascending order, for k below the largest count.
+    std::vector<std::vector<std::uint32_t>> within_;
     std::vector<std::unique_ptr<double[]>> store_;
     std::optional<FitResult> best_;
 
