@@ -53,10 +53,13 @@ inline double clamped_ln(double y) noexcept { return std::log(floored_abs(y)); }
 
 inline double kiv(double x, double y) noexcept { return guarded_exp(x) - guarded_ln(y); }
 
-inline double search_kiv(double x, double y) noexcept {
+// The part of the search's kiv node that depends on its first operand alone.
+inline double search_kiv_exp(double x) noexcept {
     if (x > kSearchExpThreshold) x = std::log(x);
-    return std::exp(x) - floored_ln(y);
+    return std::exp(x);
 }
+
+inline double search_kiv(double x, double y) noexcept { return search_kiv_exp(x) - floored_ln(y); }
 
 inline double safe_div(double a, double b) noexcept {
     if (std::fabs(b) < kLogFloor) return std::numeric_limits<double>::quiet_NaN();

@@ -86,4 +86,37 @@ TEST(OperatorTable, LaneKernelIsTheScalarKernel) {
     }
 }
 
+// What the search keeps per member instead of recomputing: the split operator from its two parts, and exp
+// and ln from those parts, give the scalar kernel's verdict and bits on every pair of special values.
+TEST(OperatorTable, KeptPartsGiveTheKernelsResults) {
+    for (double a : kSpecials) {
+        std::vector<double> first(1), second(kSpecials.size()), out(kSpecials.size());
+        split_part_lanes(0, &a, first.data(), 1);
+        split_part_lanes(1, kSpecials.data(), second.data(), kSpecials.size());
+        for (std::size_t j = 0; j < kSpecials.size(); ++j) {
+            const double b = kSpecials[j];
+            double want = -1.0, got = -1.0, lane = -1.0;
+            const bool ok = apply_op(kSplitOp, a, b, want);
+            ASSERT_EQ(apply_split(first[0], second[j], got), ok) << a << ", " << b;
+            ASSERT_EQ(split_lanes(first.data(), &second[j], &lane, 1), ok) << a << ", " << b;
+            if (!ok) continue;
+            EXPECT_EQ(bits(got), bits(want)) << a << ", " << b;
+            EXPECT_EQ(bits(lane), bits(want)) << a << ", " << b;
+        }
+        for (const OpKind op : {OpKind::Exp, OpKind::Ln}) {
+            const double part = op_info(kSplitOp).parts[op_info(op).part](a);
+            double want = -1.0, got = -1.0;
+            const bool ok = apply_op(op, a, 0.0, want);
+            ASSERT_EQ(apply_lanes_from_part(op, &a, &part, &got, 1), ok) << a;
+            if (ok) EXPECT_EQ(bits(got), bits(want)) << a;
+        }
+    }
+    // A lane that fails fails the pass.
+    const std::vector<double> a = {0.5, 1.0, -1.0}, part = {0.0, 0.0, 0.0};
+    std::vector<double> out(3);
+    EXPECT_FALSE(apply_lanes_from_part(OpKind::Ln, a.data(), part.data(), out.data(), 3));
+    const double inf_part[] = {1.0, kInf}, zero[] = {0.0, 0.0};
+    EXPECT_FALSE(split_lanes(inf_part, zero, out.data(), 2));
+}
+
 }  // namespace

@@ -22,6 +22,9 @@ enum class OpKind : std::uint8_t { Neg, Recip, Exp, Ln, Sqrt, Sin, Cos, Abs, Kiv
 // catches it.
 using ScalarKernel = bool (*)(double a, double b, double& r) noexcept;
 
+// One operand's part of a split operator (see OpInfo::parts).
+using PartKernel = double (*)(double) noexcept;
+
 // When the search offers an operator.
 enum class Offer : std::uint8_t { Never, Always, WithTrig, WithKiv };
 
@@ -36,6 +39,13 @@ struct OpInfo {
     Offer offer;
     bool order_sensitive;  // binary: op(b, a) is a different expression, so the search offers both orders
     ScalarKernel kernel;
+    // A binary operator without a guard whose kernel computes parts[0](a) - parts[1](b) is split: a
+    // caller that keeps each operand's part gets the same result from one subtraction. Null otherwise.
+    std::array<PartKernel, 2> parts{};
+    // A unary operator whose result is part `part` of the split operator's (with the guard passing)
+    // wherever part_holds(a) is true; elsewhere the kernel decides. -1 and null otherwise.
+    int part = -1;
+    bool (*part_holds)(double a) noexcept = nullptr;
 };
 
 inline constexpr auto kOps = std::to_array<OpInfo>({
@@ -47,13 +57,19 @@ inline constexpr auto kOps = std::to_array<OpInfo>({
          return !(std::fabs(a) < kLogFloor);
      }},
     {OpKind::Exp, 1, "exp(", "", ")", "\\exp(", "math.exp(", Offer::Always, false,
-     [](double a, double, double& r) noexcept { r = std::exp(a); return true; }},
+     [](double a, double, double& r) noexcept { r = std::exp(a); return true; }, {}, 0,
+     // Part 0 takes the log of an operand above the search threshold first; below it (and for a NaN)
+     // it is exp itself.
+     [](double a) noexcept { return !(a > kSearchExpThreshold); }},
     {OpKind::Ln, 1, "ln(", "", ")", "\\ln(", "math.log(", Offer::Always, false,
      [](double a, double, double& r) noexcept {
          if (a <= 0.0) return false;
          r = std::log(a);
          return true;
-     }},
+     },
+     {}, 1,
+     // Part 1 is the plain log of a positive operand or a NaN, which are what the guard lets through.
+     [](double a) noexcept { return a > 0.0 || std::isnan(a); }},
     {OpKind::Sqrt, 1, "sqrt(", "", ")", "\\sqrt{", "math.sqrt(", Offer::Always, false,
      [](double a, double, double& r) noexcept {
          if (a < 0.0) return false;
@@ -67,7 +83,8 @@ inline constexpr auto kOps = std::to_array<OpInfo>({
     {OpKind::Abs, 1, "abs(", "", ")", "", "", Offer::Never, false,
      [](double a, double, double& r) noexcept { r = std::fabs(a); return true; }},
     {OpKind::Kiv, 2, "kiv(", ", ", ")", "\\mathrm{kiv}(", "", Offer::WithKiv, true,
-     [](double a, double b, double& r) noexcept { r = search_kiv(a, b); return true; }},
+     [](double a, double b, double& r) noexcept { r = search_kiv(a, b); return true; },
+     {[](double a) noexcept { return search_kiv_exp(a); }, [](double b) noexcept { return floored_ln(b); }}},
     {OpKind::Add, 2, "(", " + ", ")", "", "", Offer::Always, false,
      [](double a, double b, double& r) noexcept { r = a + b; return true; }},
     {OpKind::Sub, 2, "(", " - ", ")", "", "", Offer::Always, true,
@@ -90,6 +107,26 @@ inline constexpr bool rows_in_code_order() {
 }
 static_assert(rows_in_code_order());
 
+// The one split operator, whose parts a search keeps per operand.
+inline constexpr OpKind kSplitOp = OpKind::Kiv;
+inline constexpr bool only_split_op() {
+    for (const OpInfo& o : kOps) {
+        if ((o.parts[0] != nullptr) != (o.op == kSplitOp)) return false;
+    }
+    return true;
+}
+static_assert(only_split_op());
+
+// apply_lanes_from_part knows the unary operators with a part.
+inline constexpr bool only_exp_and_ln_have_parts() {
+    for (const OpInfo& o : kOps) {
+        if ((o.part >= 0) != (o.op == OpKind::Exp || o.op == OpKind::Ln)) return false;
+        if ((o.part >= 0) != (o.part_holds != nullptr)) return false;
+    }
+    return true;
+}
+static_assert(only_exp_and_ln_have_parts());
+
 // True for a code that has a row in the table.
 inline constexpr bool is_op(OpKind op) noexcept { return static_cast<std::size_t>(op) < kOps.size(); }
 
@@ -111,5 +148,25 @@ inline bool apply_op(OpKind op, double a, double b, double& out) noexcept {
 // The same operator over n lanes: out[i] = op(a[i], b[i]) (b is ignored for unary operators and may be
 // null). Each lane gives exactly the scalar result; false when any lane fails. out may alias a or b.
 bool apply_lanes(OpKind op, const double* a, const double* b, double* out, std::size_t n) noexcept;
+
+// Part p of the split operator over n lanes: out[i] = parts[p](a[i]), no check. out may alias a.
+void split_part_lanes(std::size_t p, const double* a, double* out, std::size_t n) noexcept;
+
+// The split operator from kept parts: out[i] = first[i] - second[i], where first holds part 0 of its first
+// operand and second part 1 of its second; false when a lane is infinite or NaN, exactly as apply_lanes
+// on the operands themselves.
+bool split_lanes(const double* first, const double* second, double* out, std::size_t n) noexcept;
+
+// A unary operator with a part (OpInfo::part) over n lanes, given that part of each operand: the same
+// results and the same verdict as apply_lanes(op, a, nullptr, out, n).
+bool apply_lanes_from_part(OpKind op, const double* a, const double* part, double* out, std::size_t n) noexcept;
+
+// The same at one point.
+inline bool apply_split(double first, double second, double& out) noexcept {
+    const double r = first - second;
+    if (!std::isfinite(r)) return false;
+    out = r;
+    return true;
+}
 
 }  // namespace kiv::discover

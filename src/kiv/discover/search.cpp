@@ -7,6 +7,7 @@
 #include "kiv/discover/search.hpp"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -31,6 +32,11 @@ struct Member {
     const double* rows = nullptr;  // values on every row when kept, else null
     std::size_t depth = 1;         // evaluation stack depth, for re-evaluating from tokens
     bool evaluable = true;         // false only for a seed variable that the data lacks
+    // When the split operator is offered: its part 0 and part 1 of this member's values, at the probe
+    // points and, when kept, on every row (kept only along with the rows), so that pairing two members
+    // with it costs a subtraction.
+    std::array<ProbeValues, 2> part_probe{};
+    std::array<const double*, 2> part_rows{};
 };
 
 // op(a, b), or op(a) for a unary op (b then equals a and is not read).
@@ -80,6 +86,7 @@ public:
                                                     (o.offer == Offer::WithKiv && config.use_kiv)
                                               : o.offer == Offer::Always;
                 if (offered) (o.arity == 1 ? unary_ : binary_).push_back(o.op);
+                if (offered && o.op == kSplitOp) split_ = true;
             }
         }
     }
@@ -117,14 +124,24 @@ private:
             for (std::size_t i = new_begin; i < m; ++i) {
                 check();
                 const std::size_t ci = counts_[i];
-                for (std::size_t j = 0; j <= i; ++j) {
-                    if (!(ci + counts_[j] < config_.max_complexity)) continue;
+                if (!(ci < config_.max_complexity)) continue;
+                auto pair = [&](std::size_t j) {
                     for (OpKind o : binary_) {
                         offer({index(i), index(j), o});
                         // The reversed self-pair is the same expression, dropped as already seen.
                         if (j != i && op_info(o).order_sensitive) {
                             offer({index(j), index(i), o});
                         }
+                    }
+                };
+                // The partners j <= i with ci + counts_[j] < max_complexity, in ascending order.
+                const std::uint64_t bound = config_.max_complexity - 1 - ci;
+                if (bound >= within_.size()) {
+                    for (std::size_t j = 0; j <= i; ++j) pair(j);
+                } else {
+                    for (const std::uint32_t j : within_[bound]) {
+                        if (j > i) break;
+                        pair(j);
                     }
                 }
             }
@@ -191,7 +208,15 @@ private:
     }
 
     void append_member(Member m) {
-        counts_.push_back(m.tokens.size());
+        const std::size_t c = m.tokens.size();
+        const std::uint32_t at = index(beam_.size());
+        // Every member so far has at most within_.size() tokens, so a new bound's list holds them all.
+        for (std::size_t k = within_.size(); k < c; ++k) {
+            within_.emplace_back(at);
+            for (std::uint32_t j = 0; j < at; ++j) within_.back()[j] = j;
+        }
+        for (std::size_t k = c; k < within_.size(); ++k) within_[k].push_back(at);
+        counts_.push_back(c);
         beam_.push_back(std::move(m));
     }
 
@@ -205,6 +230,14 @@ private:
     }
 
     bool probe_of(const Candidate& c, ProbeValues& out) const noexcept {
+        if (c.op == kSplitOp) {
+            const ProbeValues& first = beam_[c.a].part_probe[0];
+            const ProbeValues& second = beam_[c.b].part_probe[1];
+            for (std::size_t k = 0; k < kProbes; ++k) {
+                if (!apply_split(first[k], second[k], out[k])) return false;
+            }
+            return true;
+        }
         const ProbeValues& a = beam_[c.a].probe;
         const ProbeValues& b = beam_[c.b].probe;
         for (std::size_t k = 0; k < kProbes; ++k) {
@@ -261,6 +294,10 @@ private:
             } else {
                 m.rows = keep_rows([&](double* out) { std::fill_n(out, rows_, t.value); });
             }
+            if (split_) {
+                split_probes(m);
+                if (m.rows) m.part_rows = keep_parts(m.rows);
+            }
             append_member(std::move(m));
         }
         return goal_met();
@@ -273,6 +310,37 @@ private:
         cache_left_ -= bytes;
         store_.push_back(std::make_unique_for_overwrite<double[]>(rows_));
         return store_.back().get();
+    }
+
+    // Storage for the split operator's two parts on every row when the allowance lasts; nulls otherwise.
+    std::array<double*, 2> reserve_parts() {
+        const std::size_t bytes = 2 * rows_ * sizeof(double);
+        if (rows_ == 0 || bytes > cache_left_) return {};
+        cache_left_ -= bytes;
+        std::array<double*, 2> out;
+        for (double*& p : out) {
+            store_.push_back(std::make_unique_for_overwrite<double[]>(rows_));
+            p = store_.back().get();
+        }
+        return out;
+    }
+
+    // Fills parts from a member's values on every row.
+    void fill_parts(const double* rows, const std::array<double*, 2>& parts) const noexcept {
+        for (std::size_t p = 0; p < 2; ++p) split_part_lanes(p, rows, parts[p], rows_);
+    }
+
+    std::array<const double*, 2> keep_parts(const double* rows) {
+        const std::array<double*, 2> parts = reserve_parts();
+        if (!parts[0]) return {};
+        fill_parts(rows, parts);
+        return {parts[0], parts[1]};
+    }
+
+    static void split_probes(Member& m) noexcept {
+        for (std::size_t p = 0; p < 2; ++p) {
+            for (std::size_t k = 0; k < kProbes; ++k) m.part_probe[p][k] = op_info(kSplitOp).parts[p](m.probe[k]);
+        }
     }
 
     template <class Fill>
@@ -373,6 +441,23 @@ private:
     bool eval_candidate(const Candidate& c, Scratch& s, Sink sink) const {
         const Member& ma = beam_[c.a];
         const Member& mb = beam_[c.b];
+        if (c.op == kSplitOp && ma.part_rows[0] && mb.part_rows[1]) {
+            for (std::size_t r = 0; r < rows_; r += kRowBatch) {
+                const std::size_t e = std::min(rows_, r + kRowBatch);
+                if (!split_lanes(ma.part_rows[0] + r, mb.part_rows[1] + r, s.out.data(), e - r)) return false;
+                sink(r, static_cast<const double*>(s.out.data()), e - r);
+            }
+            return true;
+        }
+        if (const int p = op_info(c.op).part; p >= 0 && ma.part_rows[p]) {
+            // Kept parts come with kept rows.
+            for (std::size_t r = 0; r < rows_; r += kRowBatch) {
+                const std::size_t e = std::min(rows_, r + kRowBatch);
+                if (!apply_lanes_from_part(c.op, ma.rows + r, ma.part_rows[p] + r, s.out.data(), e - r)) return false;
+                sink(r, static_cast<const double*>(s.out.data()), e - r);
+            }
+            return true;
+        }
         const bool binary = arity(c.op) == 2;
         for (std::size_t r = 0; r < rows_; r += kRowBatch) {
             const std::size_t e = std::min(rows_, r + kRowBatch);
@@ -421,6 +506,8 @@ private:
         report(level);
         if (goal_met()) return true;
         check();
+        // After the last level nobody reads the beam.
+        if (level + 1 >= config_.max_complexity) return false;
 
         const std::size_t take = static_cast<std::size_t>(
             std::min<std::uint64_t>(results.size(), config_.beam_width / 4));
@@ -438,18 +525,37 @@ private:
     // allowance, their values on every row (computed on the pool).
     void join(const std::vector<Scored>& results, std::size_t take) {
         // Kept rows within the allowance, the new members with their tokens, and the beam's own growth.
-        std::size_t bytes = take * (sizeof(Candidate) + sizeof(double*) + sizeof(Member) + sizeof(std::size_t));
-        for (std::size_t k = 0; k < take; ++k) bytes += complexity(admitted_[results[k].pos]) * sizeof(Token);
-        if (rows_ > 0) bytes += std::min(take, cache_left_ / (rows_ * sizeof(double))) * rows_ * sizeof(double);
+        std::size_t bytes =
+            take * (sizeof(Candidate) + 3 * sizeof(double*) + sizeof(Member) + sizeof(std::size_t));
+        std::size_t lists = within_.size();
+        for (std::size_t k = 0; k < take; ++k) {
+            const std::size_t c = complexity(admitted_[results[k].pos]);
+            bytes += c * sizeof(Token);
+            lists = std::max(lists, c);
+        }
+        // The partner lists: new bounds list every member, and each list may double its capacity.
+        bytes += 2 * (lists * (beam_.size() + take)) * sizeof(std::uint32_t);
+        if (rows_ > 0) {
+            // What the reservations below take from the allowance: rows, then parts, member by member.
+            const std::size_t row_bytes = rows_ * sizeof(double);
+            std::size_t left = cache_left_;
+            for (std::size_t k = 0; k < take && left >= row_bytes; ++k) {
+                left -= row_bytes;
+                if (split_ && 2 * row_bytes <= left) left -= 2 * row_bytes;
+            }
+            bytes += cache_left_ - left;
+        }
         if (beam_.capacity() - beam_.size() < take) {
             bytes += std::max(2 * beam_.capacity(), beam_.size() + take) * (sizeof(Member) + sizeof(std::size_t));
         }
         require(bytes);
         std::vector<Candidate> joined(take);
         std::vector<double*> rows(take);
+        std::vector<std::array<double*, 2>> parts(split_ ? take : 0);
         for (std::size_t k = 0; k < take; ++k) {
             joined[k] = admitted_[results[k].pos];
             rows[k] = reserve_rows();
+            if (split_ && rows[k]) parts[k] = reserve_parts();
         }
         kiv::pool::parallel_for(take, 8, [&](std::size_t begin, std::size_t end) {
             Scratch s;
@@ -459,6 +565,7 @@ private:
                     eval_candidate(joined[k], s, [&](std::size_t r, const double* v, std::size_t n) {
                         std::copy(v, v + n, out + r);
                     });
+                    if (split_ && parts[k][0]) fill_parts(out, parts[k]);
                 }
             }
         });
@@ -469,6 +576,10 @@ private:
             probe_of(joined[k], m.probe);
             m.depth = stack_depth(m.tokens, x_.size()).value_or(1);
             m.rows = rows[k];
+            if (split_) {
+                split_probes(m);
+                if (parts[k][0]) m.part_rows = {parts[k][0], parts[k][1]};
+            }
             append_member(std::move(m));
         }
     }
@@ -486,9 +597,12 @@ private:
     std::uint64_t level_ = 0;  // the level being built
 
     std::vector<OpKind> unary_, binary_;
+    bool split_ = false;  // the split operator is offered, so members keep its parts
     SeenSet seen_;
     std::vector<Member> beam_;
     std::vector<std::size_t> counts_;  // token count of each beam member
+    // within_[k]: the members of at most k tokens, in ascending order, for k below the largest count.
+    std::vector<std::vector<std::uint32_t>> within_;
     std::vector<std::unique_ptr<double[]>> store_;
     std::optional<FitResult> best_;
 

@@ -21,8 +21,9 @@ struct SearchOptions {
     // When set, receives every admitted expression in admission order: the seeds, then each level's
     // candidates.
     std::vector<Expr>* admitted = nullptr;
-    // Bytes allowed for keeping beam members' values on every row; members beyond the allowance are
-    // re-evaluated from their tokens whenever a candidate built on them is fitted.
+    // Bytes allowed for keeping beam members' values on every row, and, when kiv is offered, the two parts
+    // of kiv taken from those values (three arrays of rows per member in all); members beyond the
+    // allowance are re-evaluated from their tokens whenever a candidate built on them is fitted.
     std::size_t row_cache_bytes = std::size_t{256} << 20;
     // Candidates fingerprinted per parallel pass before they are admitted in order.
     std::size_t fingerprint_block = std::size_t{1} << 15;
