@@ -108,7 +108,9 @@ TEST(OperatorTable, KeptPartsGiveTheKernelsResults) {
             double want = -1.0, got = -1.0;
             const bool ok = apply_op(op, a, 0.0, want);
             ASSERT_EQ(apply_lanes_from_part(op, &a, &part, &got, 1), ok) << a;
-            if (ok) EXPECT_EQ(bits(got), bits(want)) << a;
+            if (ok) {
+                EXPECT_EQ(bits(got), bits(want)) << a;
+            }
         }
     }
     // A lane that fails fails the pass.
