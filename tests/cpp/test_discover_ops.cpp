@@ -89,6 +89,9 @@ TEST(OperatorTable, LaneKernelIsTheScalarKernel) {
 // What the search keeps per member instead of recomputing: the split operator from its two parts, and exp
 // and ln from those parts, give the scalar kernel's verdict and bits on every pair of special values.
 TEST(OperatorTable, KeptPartsGiveTheKernelsResults) {
+    // Only the split operator has parts, and only exp and ln are taken from one.
+    ASSERT_TRUE(only_split_op());
+    ASSERT_TRUE(only_exp_and_ln_have_parts());
     for (double a : kSpecials) {
         std::vector<double> first(1), second(kSpecials.size()), out(kSpecials.size());
         split_part_lanes(0, &a, first.data(), 1);
