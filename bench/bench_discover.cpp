@@ -91,17 +91,33 @@ double stop_latency(const Columns& x, const std::vector<double>& y, const Search
     return std::chrono::duration<double>(end - set_at).count();
 }
 
+// The fast search, printing the peak bytes of each of its parts.
+std::optional<FitResult> parts(const Columns& x, const std::vector<double>& y, const SearchConfig& cfg) {
+    SearchFootprint f;
+    SearchOptions opt;
+    opt.footprint = &f;
+    auto best = run_beam_search(x, y, x.size(), cfg, opt).best;
+    constexpr double kMiB = 1 << 20;
+    std::printf("parts seen_set_mib=%.1f candidates_mib=%.1f scores_mib=%.2f cached_rows_mib=%.1f members_mib=%.1f "
+                "total_mib=%.1f admitted=%zu\n",
+                f.seen_set / kMiB, f.candidates / kMiB, f.scores / kMiB, f.cached_rows / kMiB, f.members / kMiB,
+                f.total / kMiB, f.candidates_admitted);
+    return best;
+}
+
 }  // namespace
 
-// usage: bench_discover CASE IMPL[,IMPL...] [REPEATS]
+// usage: bench_discover CASE IMPL[,IMPL...] [REPEATS [MAX_COMPLEXITY BEAM_WIDTH]]
 // Runs each implementation in this process, in the order given (the fast one REPEATS times, default 1,
 // keeping the best; the literal one once), and prints one line per implementation: the wall time, the peak
-// resident memory of the process so far, and the result. IMPL "hooked" is the fast search with its stop
+// resident memory of the process so far, and the result. IMPL "parts" is the fast search printing the
+// peak bytes of each of its parts first; IMPL "hooked" is the fast search with its stop
 // flag, deadline and progress hooks armed; IMPL "stop" reports as its time the worst latency of a stop
 // request over REPEATS searches (set 10, 20, ... ms after level 2 is reported), NaN if one did not stop.
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: %s a|b|c fast|hooked|stop|literal[,...] [repeats]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s a|b|c fast|parts|hooked|stop|literal[,...] [repeats [max_complexity beam_width]]\n",
+                     argv[0]);
         return 2;
     }
     Columns x;
@@ -109,6 +125,10 @@ int main(int argc, char** argv) {
     make_case(argv[1], x, y);
     const int repeats = argc > 3 ? std::max(1, std::atoi(argv[3])) : 1;
     SearchConfig cfg;  // defaults: 8, 2000, 1e-10, 0.001, trig and kiv on
+    if (argc > 5) {
+        cfg.max_complexity = std::strtoull(argv[4], nullptr, 10);
+        cfg.beam_width = std::strtoull(argv[5], nullptr, 10);
+    }
     const std::size_t threads = kiv::pool::thread_count();
     std::string impls = argv[2];
     for (std::size_t pos = 0; pos <= impls.size();) {
@@ -116,7 +136,7 @@ int main(int argc, char** argv) {
         if (comma == std::string::npos) comma = impls.size();
         const std::string impl = impls.substr(pos, comma - pos);
         pos = comma + 1;
-        if (impl != "fast" && impl != "hooked" && impl != "stop" && impl != "literal") {
+        if (impl != "fast" && impl != "parts" && impl != "hooked" && impl != "stop" && impl != "literal") {
             std::fprintf(stderr, "unknown implementation %s\n", impl.c_str());
             return 2;
         }
@@ -130,6 +150,7 @@ int main(int argc, char** argv) {
             }
             auto t0 = std::chrono::steady_clock::now();
             best = impl == "fast"     ? beam_search(x, y, x.size(), cfg)
+                   : impl == "parts"  ? parts(x, y, cfg)
                    : impl == "hooked" ? hooked(x, y, cfg)
                                       : literal::beam_search(x, y, x.size(), cfg);
             double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();

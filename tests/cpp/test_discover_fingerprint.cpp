@@ -74,41 +74,69 @@ TEST(Fingerprint, UndefinedOrNonFiniteExpressionsHaveNone) {
     EXPECT_FALSE(fingerprint(E({}), 1));
 }
 
-TEST(SeenSet, ReportsPresenceAndKeepsEverything) {
+// A set over keys kept by the test: id i is keys[i].
+struct Keyed {
     SeenSet seen;
-    std::set<Fingerprint> model;
+    std::vector<SeenSet::Key> keys;
+    std::size_t confirmations = 0;  // keys asked for again
+    SeenSet::Key operator()(SeenSet::Id id) {
+        ++confirmations;
+        return keys.at(id);
+    }
+    bool insert(const ProbeValues& v) {
+        const auto key_at = [this](SeenSet::Id id) { return (*this)(id); };
+        const SeenSet::Key key = SeenSet::key_of(v);
+        seen.reserve(1, key_at);
+        if (seen.insert(key, seen.hash(key), static_cast<SeenSet::Id>(keys.size()), key_at)) return true;
+        keys.push_back(key);
+        return false;
+    }
+    bool contains(const ProbeValues& v) {
+        const SeenSet::Key key = SeenSet::key_of(v);
+        return seen.contains(key, seen.hash(key), [this](SeenSet::Id id) { return (*this)(id); });
+    }
+};
+
+TEST(SeenSet, ReportsPresenceAndKeepsEverythingAcrossGrowth) {
+    Keyed set;
+    std::set<SeenSet::Key> model;
     std::mt19937_64 rng(7);
     // Many entries force several growths; half the offers repeat an earlier value.
-    std::vector<Fingerprint> offered;
+    std::vector<ProbeValues> offered;
     for (int i = 0; i < 20000; ++i) {
-        Fingerprint f;
+        ProbeValues v;
         if (!offered.empty() && rng() % 2) {
-            f = offered[rng() % offered.size()];
+            v = offered[rng() % offered.size()];
         } else {
-            ProbeValues v;
             for (double& d : v) d = static_cast<double>(rng() % 1000) / 7.0;
-            f = fingerprint_of(v);
         }
-        offered.push_back(f);
-        bool present = seen.insert(f);
-        EXPECT_EQ(present, !model.insert(f).second);
+        offered.push_back(v);
+        EXPECT_EQ(set.insert(v), !model.insert(SeenSet::key_of(v)).second);
     }
-    EXPECT_EQ(seen.size(), model.size());
-    for (const auto& f : model) EXPECT_TRUE(seen.contains(f));
-    EXPECT_FALSE(seen.contains(fingerprint_of({-1.0, 0.0, 0.0, 0.0, 0.0})));
+    EXPECT_EQ(set.seen.size(), model.size());
+    EXPECT_EQ(set.seen.bytes(), 32768 * sizeof(std::uint64_t));  // at most half full
+    // Lookups of absent keys rarely need a key again: 32 bits of hash sort out almost every slot.
+    set.confirmations = 0;
+    for (int i = 0; i < 1000; ++i) EXPECT_FALSE(set.contains({-1.0 - i, 0.0, 0.0, 0.0, 0.0}));
+    EXPECT_LE(set.confirmations, 2u);
+    for (const ProbeValues& v : offered) EXPECT_TRUE(set.contains(v));
     // Keys made from probe values and from their fingerprint are the same key.
     ProbeValues v = {0.5, -2.0, 1e-300, 3.0, -0.0};
     EXPECT_EQ(SeenSet::key_of(v), SeenSet::key_of(fingerprint_of(v)));
-    EXPECT_FALSE(seen.insert(fingerprint_of(v)));
-    EXPECT_TRUE(seen.contains(SeenSet::key_of(v), seen.hash(SeenSet::key_of(v))));
-    // Room made in advance keeps every entry.
-    seen.reserve(100000);
-    for (const auto& f : model) EXPECT_TRUE(seen.contains(f));
-    // +0.0 and -0.0 are different entries.
-    SeenSet zeros;
-    EXPECT_FALSE(zeros.insert(fingerprint_of({0.0, 0.0, 0.0, 0.0, 0.0})));
-    EXPECT_FALSE(zeros.insert(fingerprint_of({-0.0, 0.0, 0.0, 0.0, 0.0})));
-    EXPECT_TRUE(zeros.insert(fingerprint_of({0.0, 0.0, 0.0, 0.0, 0.0})));
+}
+
+TEST(SeenSet, AMatchOfHashBitsIsConfirmedOnTheWholeKey) {
+    Keyed set;
+    const ProbeValues v = {0.0, 1.0, 2.0, 3.0, 4.0};
+    EXPECT_FALSE(set.insert(v));
+    set.confirmations = 0;
+    EXPECT_TRUE(set.contains(v));
+    EXPECT_EQ(set.confirmations, 1u);
+    // The same hash bits now stand for another key (one bit apart): the lookup must not trust them.
+    set.keys[0][4] ^= 1;
+    EXPECT_FALSE(set.contains(v));
+    EXPECT_FALSE(set.insert(v));
+    EXPECT_EQ(set.seen.size(), 2u);
 }
 
 }  // namespace

@@ -30,12 +30,14 @@ struct Outcome {
 };
 
 Outcome fast(const Columns& x, const std::vector<double>& y, std::size_t n, const SearchConfig& cfg,
-             std::size_t cache = SearchOptions{}.row_cache_bytes, std::size_t block = SearchOptions{}.fingerprint_block) {
+             std::size_t cache = SearchOptions{}.row_cache_bytes, std::size_t block = SearchOptions{}.fingerprint_block,
+             std::size_t score_block = SearchOptions{}.score_block) {
     Outcome run;
     SearchOptions opt;
     opt.admitted = &run.admitted;
     opt.row_cache_bytes = cache;
     opt.fingerprint_block = block;
+    opt.score_block = score_block;
     run.best = beam_search(x, y, n, cfg, opt);
     return run;
 }
@@ -344,16 +346,42 @@ TEST(BeamSearch, AgreesWithTheLiteralSearch) {
         std::size_t n = (rng() % 8 == 0) ? cols + 1 : (rng() % 8 == 0 ? cols - 1 : cols);
         std::size_t cache = pick(std::size_t{0}, std::size_t{300 * 8 * 5}, SearchOptions{}.row_cache_bytes);
         std::size_t block = pick(std::size_t{1}, std::size_t{7}, std::size_t{1000}, SearchOptions{}.fingerprint_block);
+        std::size_t scored = pick(std::size_t{1}, std::size_t{5}, std::size_t{300}, SearchOptions{}.score_block);
         std::ostringstream where;
         where << "trial " << trial << " cols " << cols << " rows " << rows << " n " << n << " mc "
-              << cfg.max_complexity << " bw " << cfg.beam_width << " cache " << cache << " block " << block;
+              << cfg.max_complexity << " bw " << cfg.beam_width << " cache " << cache << " block " << block
+              << " scored " << scored;
         Outcome s = slow(x, y, n, cfg);
         total_admitted += s.admitted.size();
-        expect_same(fast(x, y, n, cfg, cache, block), s, where.str());
+        expect_same(fast(x, y, n, cfg, cache, block, scored), s, where.str());
         if (::testing::Test::HasFailure()) return;
     }
     // The trials must reach deep levels, not only seeds and early stops.
     EXPECT_GT(total_admitted, 100000u);
+}
+
+// Larger searches, whose levels span many fingerprint and scoring blocks and whose seen set grows many
+// times, agree with the literal search too.
+TEST(BeamSearch, AgreesWithTheLiteralSearchOnLargerSearches) {
+    std::vector<double> col(200);
+    for (std::size_t i = 0; i < col.size(); ++i) col[i] = 0.1 + 3.9 * static_cast<double>(i) / 199.0;
+    std::vector<double> col2(col.rbegin(), col.rend()), col3 = awkward(col2);
+    struct Case {
+        Columns x;
+        std::uint64_t mc, bw;
+        std::size_t score_block;
+    };
+    for (const Case& c : {Case{{col}, 8, 2000, 4096}, Case{{col}, 9, 2400, 100000},
+                          Case{{col, col2, col3}, 7, 1200, 777}}) {
+        SearchConfig cfg;
+        cfg.max_complexity = c.mc;
+        cfg.beam_width = c.bw;
+        const std::vector<double> y = awkward(c.x.back());
+        const Outcome s = slow(c.x, y, c.x.size(), cfg);
+        EXPECT_GT(s.admitted.size(), 20000u);
+        expect_same(fast(c.x, y, c.x.size(), cfg, SearchOptions{}.row_cache_bytes, 5000, c.score_block), s,
+                    "columns " + std::to_string(c.x.size()) + " mc " + std::to_string(c.mc));
+    }
 }
 
 // The same searches in child processes whose pools run 1 and 3 threads give identical results.

@@ -57,17 +57,6 @@ std::uint64_t random_seed() {
 
 constexpr std::size_t kInitialSlots = 1024;
 
-// A slot's tag is its hash with the lowest bit set (0 marks an empty slot); the home slot comes from the
-// bits above it, so a tag alone gives the home slot again when the table is rebuilt.
-inline std::uint64_t tag_of(std::uint64_t hash) noexcept { return hash | 1u; }
-inline std::size_t home(std::uint64_t hash_or_tag, std::size_t mask) noexcept {
-    return static_cast<std::size_t>(hash_or_tag >> 1) & mask;
-}
-
-inline bool same_key(const SeenSet::Key& a, const SeenSet::Key& b) noexcept {
-    return ((a[0] ^ b[0]) | (a[1] ^ b[1]) | (a[2] ^ b[2]) | (a[3] ^ b[3]) | (a[4] ^ b[4])) == 0;
-}
-
 }  // namespace
 
 SeenSet::Table SeenSet::zeroed(std::size_t slots) {
@@ -98,31 +87,6 @@ std::uint64_t SeenSet::hash(const Key& key) const noexcept {
     return h;
 }
 
-bool SeenSet::contains(const Key& key, std::uint64_t hash) const noexcept {
-    const std::uint64_t tag = tag_of(hash);
-    for (std::size_t i = home(hash, mask_);; i = (i + 1) & mask_) {
-        const Slot& s = slots_[i];
-        if (s.tag == 0) return false;
-        if (s.tag == tag && same_key(s.key, key)) return true;
-    }
-}
-
-bool SeenSet::insert(const Key& key, std::uint64_t hash) {
-    const std::uint64_t tag = tag_of(hash);
-    std::size_t i = home(hash, mask_);
-    for (;; i = (i + 1) & mask_) {
-        const Slot& s = slots_[i];
-        if (s.tag == 0) break;
-        if (s.tag == tag && same_key(s.key, key)) return true;
-    }
-    slots_[i] = Slot{tag, key};
-    ++size_;
-    if (2 * size_ > mask_ + 1) rebuild(2 * (mask_ + 1));
-    return false;
-}
-
-void SeenSet::reserve(std::size_t more) { adopt(grown_for(more)); }
-
 std::size_t SeenSet::slots_for(std::size_t more) const noexcept {
     std::size_t slots = mask_ + 1;
     while (2 * (size_ + more) > slots) slots *= 2;
@@ -134,37 +98,10 @@ std::size_t SeenSet::bytes_to_grow(std::size_t more) const noexcept {
     return slots == mask_ + 1 ? 0 : slots * sizeof(Slot);
 }
 
-SeenSet::Grown SeenSet::grown_for(std::size_t more) const {
-    const std::size_t slots = slots_for(more);
-    Grown g;
-    if (slots == mask_ + 1) return g;
-    g.table = zeroed(slots);
-    g.slots = slots;
-    place_all(slots_.get(), mask_ + 1, g.table.get(), slots - 1);
-    return g;
-}
-
 void SeenSet::adopt(Grown&& grown) noexcept {
     if (!grown.table) return;
     slots_ = std::move(grown.table);
     mask_ = grown.slots - 1;
-}
-
-void SeenSet::rebuild(std::size_t slots) {
-    Table table = zeroed(slots);
-    place_all(slots_.get(), mask_ + 1, table.get(), slots - 1);
-    slots_ = std::move(table);
-    mask_ = slots - 1;
-}
-
-void SeenSet::place_all(const Slot* from, std::size_t from_slots, Slot* to, std::size_t to_mask) noexcept {
-    for (std::size_t j = 0; j < from_slots; ++j) {
-        const Slot& s = from[j];
-        if (s.tag == 0) continue;
-        std::size_t i = home(s.tag, to_mask);
-        while (to[i].tag != 0) i = (i + 1) & to_mask;
-        to[i] = s;
-    }
 }
 
 }  // namespace kiv::discover

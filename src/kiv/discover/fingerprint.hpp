@@ -37,13 +37,20 @@ Fingerprint fingerprint_of(const ProbeValues& values) noexcept;
 // The fingerprint of expr for n variables, or none when it cannot be probed.
 std::optional<Fingerprint> fingerprint(const Expr& expr, std::size_t n);
 
-// The set of fingerprints already taken in one search. A fingerprint is held as the five bit patterns it
-// was made from (the same information in half the space). Open addressing with linear probing over a
-// power-of-two table; the hash is seeded from the system's random source when the set is made. Only
+// The set of probe keys already taken in one search, held compactly. Each entry is the number (id) the
+// caller gave a key and 32 bits of the key's hash; a match of those bits is confirmed by asking the caller
+// for the id's key again (the search recomputes it from the candidate's operands), so membership is decided
+// on the full key, exactly, at eight bytes a slot. Open addressing with linear probing over a power-of-two
+// table at most half full; the hash is seeded from the system's random source when the set is made. Only
 // membership is ever asked, so neither the seed nor the layout affects any result.
+//
+// key_at(id) must return the key that id was inserted with, for every id inserted so far.
 class SeenSet {
 public:
     using Key = std::array<std::uint64_t, kProbes>;
+    using Id = std::uint32_t;
+    // Ids run from 0 to kMaxIds - 1.
+    static constexpr std::size_t kMaxIds = 0xFFFFFFFFu;
 
     SeenSet();
 
@@ -51,41 +58,49 @@ public:
     static Key key_of(const ProbeValues& values) noexcept;
 
     std::uint64_t hash(const Key& key) const noexcept;
-    std::uint64_t hash(const Fingerprint& fp) const noexcept { return hash(key_of(fp)); }
 
-    // Inserts key; true when it was already present (the set is then unchanged). hash must be hash(key).
-    bool insert(const Key& key, std::uint64_t hash);
-    bool insert(const Fingerprint& fp) {
-        const Key key = key_of(fp);
-        return insert(key, hash(key));
+    // Membership; safe to call from several threads while nobody inserts. hash must be hash(key).
+    template <class KeyAt>
+    bool contains(const Key& key, std::uint64_t hash, const KeyAt& key_at) const {
+        return *find(key, hash, key_at) != 0;
     }
 
-    // Membership without insertion; safe to call from several threads while nobody inserts.
-    bool contains(const Key& key, std::uint64_t hash) const noexcept;
-    bool contains(const Fingerprint& fp) const noexcept {
-        const Key key = key_of(fp);
-        return contains(key, hash(key));
+    // Inserts id for key unless an equal key is present; true when it was present (the set is then
+    // unchanged). The caller makes room first (reserve, or grown_for and adopt).
+    template <class KeyAt>
+    bool insert(const Key& key, std::uint64_t hash, Id id, const KeyAt& key_at) {
+        Slot* s = find(key, hash, key_at);
+        if (*s != 0) return true;
+        *s = (hash & kTagMask) | (static_cast<Slot>(id) + 1);
+        ++size_;
+        return false;
     }
 
-    // Makes room for `more` insertions without growing in between.
-    void reserve(std::size_t more);
+    // Makes room for `more` insertions.
+    template <class KeyAt>
+    void reserve(std::size_t more, const KeyAt& key_at) {
+        adopt(grown_for(more, key_at));
+    }
 
-    // The same in two steps, so that the copying can run while other threads read the set: grown_for
-    // builds the larger table without changing the set (an empty result when there is room already),
-    // adopt puts it in place.
+    // The same in two steps, so that the larger table can be built while other threads read the set:
+    // grown_for builds it without changing the set (an empty result when there is room already), adopt
+    // puts it in place.
     struct Grown;
-    Grown grown_for(std::size_t more) const;
+    template <class KeyAt>
+    Grown grown_for(std::size_t more, const KeyAt& key_at) const;
     // Bytes of the larger table grown_for(more) would build; 0 when there is room already.
     std::size_t bytes_to_grow(std::size_t more) const noexcept;
     void adopt(Grown&& grown) noexcept;
 
     std::size_t size() const noexcept { return size_; }
+    std::size_t bytes() const noexcept { return (mask_ + 1) * sizeof(Slot); }
 
 private:
-    struct Slot {
-        std::uint64_t tag;  // the hash with its lowest bit set, or 0 when the slot is empty
-        Key key;
-    };
+    // The hash's upper half and the id plus one; 0 when the slot is empty. The home slot comes from the
+    // hash's lower bits, which a slot does not keep: a larger table asks for the keys again.
+    using Slot = std::uint64_t;
+    static constexpr Slot kTagMask = ~Slot{0} << 32;
+    static constexpr Slot kIdMask = ~kTagMask;
     // Zeroed storage straight from the allocator (an all-zero slot is empty): large tables come as fresh
     // zero pages, so making one costs no pass of its own.
     struct FreeSlots {
@@ -94,9 +109,17 @@ private:
     using Table = std::unique_ptr<Slot[], FreeSlots>;
     static Table zeroed(std::size_t slots);
     std::size_t slots_for(std::size_t more) const noexcept;
-    void rebuild(std::size_t slots);
 
-    static void place_all(const Slot* from, std::size_t from_slots, Slot* to, std::size_t to_mask) noexcept;
+    // The slot holding key, or the empty slot where it would go.
+    template <class KeyAt>
+    Slot* find(const Key& key, std::uint64_t hash, const KeyAt& key_at) const {
+        const Slot tag = hash & kTagMask;
+        for (std::size_t i = hash & mask_;; i = (i + 1) & mask_) {
+            Slot& s = slots_[i];
+            if (s == 0) return &s;
+            if ((s & kTagMask) == tag && key_at(static_cast<Id>((s & kIdMask) - 1)) == key) return &s;
+        }
+    }
 
     std::uint64_t seed_;
     Table slots_;
@@ -108,5 +131,23 @@ struct SeenSet::Grown {
     Table table;
     std::size_t slots = 0;
 };
+
+template <class KeyAt>
+SeenSet::Grown SeenSet::grown_for(std::size_t more, const KeyAt& key_at) const {
+    const std::size_t slots = slots_for(more);
+    Grown g;
+    if (slots == mask_ + 1) return g;
+    g.table = zeroed(slots);
+    g.slots = slots;
+    const std::size_t to_mask = slots - 1;
+    for (std::size_t j = 0; j <= mask_; ++j) {
+        const Slot s = slots_[j];
+        if (s == 0) continue;
+        std::size_t i = hash(key_at(static_cast<Id>((s & kIdMask) - 1))) & to_mask;
+        while (g.table[i] != 0) i = (i + 1) & to_mask;
+        g.table[i] = s;
+    }
+    return g;
+}
 
 }  // namespace kiv::discover

@@ -39,16 +39,63 @@ struct Member {
     std::array<const double*, 2> part_rows{};
 };
 
-// op(a, b), or op(a) for a unary op (b then equals a and is not read).
-struct Candidate {
-    std::uint32_t a;
-    std::uint32_t b;
-    OpKind op;
+// op(a, b), or op(a) for a unary op (b then equals a and is not read), in eight bytes; a leaf is seed a
+// itself.
+class Candidate {
+public:
+    static constexpr std::size_t kMaxMember = (std::size_t{1} << 28) - 1;
+
+    Candidate() = default;
+    Candidate(std::uint32_t a, std::uint32_t b, OpKind op) noexcept
+        : a(a), b_op_(b | static_cast<std::uint32_t>(op) << 28) {}
+    static Candidate leaf(std::uint32_t seed) noexcept {
+        Candidate c;
+        c.a = seed;
+        c.b_op_ = kLeaf << 28;
+        return c;
+    }
+
+    std::uint32_t a = 0;
+    std::uint32_t b() const noexcept { return b_op_ & kMaxMember; }
+    OpKind op() const noexcept { return static_cast<OpKind>(b_op_ >> 28); }
+    bool is_leaf() const noexcept { return b_op_ >> 28 == kLeaf; }
+
+private:
+    static constexpr std::uint32_t kLeaf = 15;
+    static_assert(kOps.size() <= kLeaf, "operator codes and the leaf mark share four bits");
+    std::uint32_t b_op_ = 0;  // b in the low 28 bits, the operator code (or the leaf mark) above them
+};
+
+// Every candidate admitted so far, in admission order, in fixed-size chunks: growing never copies or
+// briefly doubles what is held.
+class CandidateStore {
+public:
+    std::size_t size() const noexcept { return size_; }
+    const Candidate& operator[](std::size_t i) const noexcept { return chunks_[i >> kShift][i & kMask]; }
+    // Bytes that holding `more` further candidates may allocate.
+    std::size_t bytes_to_grow(std::size_t more) const noexcept {
+        const std::size_t have = chunks_.size() << kShift;
+        if (size_ + more <= have) return 0;
+        return ((size_ + more - have) / kChunk + 1) * (kChunk * sizeof(Candidate) + sizeof(void*));
+    }
+    std::size_t bytes() const noexcept { return chunks_.size() * (kChunk * sizeof(Candidate) + sizeof(void*)); }
+    void push_back(const Candidate& c) {
+        if (size_ == (chunks_.size() << kShift)) chunks_.push_back(std::make_unique_for_overwrite<Candidate[]>(kChunk));
+        chunks_.back()[size_ & kMask] = c;
+        ++size_;
+    }
+
+private:
+    static constexpr std::size_t kShift = 16;
+    static constexpr std::size_t kChunk = std::size_t{1} << kShift;
+    static constexpr std::size_t kMask = kChunk - 1;
+    std::vector<std::unique_ptr<Candidate[]>> chunks_;
+    std::size_t size_ = 0;
 };
 
 struct Scored {
     double score;
-    std::size_t pos;  // position in the level's candidate list
+    std::size_t pos;  // position in the candidate store
 };
 
 // Ascending score; NaN after every number; equal scores keep candidate order (a stable sort's order).
@@ -116,7 +163,7 @@ private:
         for (std::uint64_t level = 1; level < config_.max_complexity; ++level) {
             level_ = level;
             const std::size_t m = beam_.size();
-            admitted_.clear();
+            level_begin_ = all_.size();
             pending_.clear();
             for (std::size_t e = new_begin; e < m; ++e) {
                 for (OpKind u : unary_) offer({index(e), index(e), u});
@@ -146,7 +193,7 @@ private:
                 }
             }
             flush();
-            if (admitted_.empty()) break;
+            if (all_.size() == level_begin_) break;
             if (fit_level(level)) return;
             new_begin = m;
         }
@@ -188,6 +235,33 @@ private:
         throw kiv::OutOfMemory(text);
     }
 
+    // Records, when asked to, the bytes each part holds now; growing is the seen set's larger table while
+    // it is built, scoring the bytes a level's scoring holds.
+    void note(std::size_t growing = 0, std::size_t scoring = 0) const {
+        SearchFootprint* f = options_.footprint;
+        if (!f) return;
+        std::size_t members = beam_.capacity() * (sizeof(Member) + sizeof(std::size_t)) +
+                              seed_probes_.capacity() * sizeof(ProbeValues);
+        for (const Member& m : beam_) members += m.tokens.capacity() * sizeof(Token);
+        for (const auto& list : within_) members += list.capacity() * sizeof(std::uint32_t);
+        const std::size_t parts[] = {
+            seen_.bytes() + growing,
+            all_.bytes() + pending_.capacity() * sizeof(Candidate) +
+                keys_.capacity() * (sizeof(SeenSet::Key) + sizeof(std::uint64_t) + sizeof(std::uint8_t)),
+            scoring,
+            options_.row_cache_bytes - cache_left_,
+            members,
+        };
+        std::size_t* peaks[] = {&f->seen_set, &f->candidates, &f->scores, &f->cached_rows, &f->members};
+        std::size_t total = 0;
+        for (std::size_t k = 0; k < std::size(parts); ++k) {
+            *peaks[k] = std::max(*peaks[k], parts[k]);
+            total += parts[k];
+        }
+        f->total = std::max(f->total, total);
+        f->candidates_admitted = all_.size();
+    }
+
     // Reports a fully fitted level to the progress hook.
     void report(std::uint64_t level) {
         levels_done_ = level;
@@ -197,13 +271,14 @@ private:
     }
 
     static std::uint32_t index(std::size_t i) {
-        if (i > std::numeric_limits<std::uint32_t>::max()) throw InternalFailure("beam too large");
+        if (i > Candidate::kMaxMember) throw InternalFailure("beam too large");
         return static_cast<std::uint32_t>(i);
     }
 
     std::size_t complexity(const Candidate& c) const {
+        if (c.is_leaf()) return counts_[c.a];
         std::size_t k = counts_[c.a] + 1;
-        if (arity(c.op) == 2) k += counts_[c.b];
+        if (arity(c.op()) == 2) k += counts_[c.b()];
         return k;
     }
 
@@ -224,25 +299,51 @@ private:
         Expr e;
         e.reserve(complexity(c));
         e.insert(e.end(), beam_[c.a].tokens.begin(), beam_[c.a].tokens.end());
-        if (arity(c.op) == 2) e.insert(e.end(), beam_[c.b].tokens.begin(), beam_[c.b].tokens.end());
-        e.push_back(Token::oper(c.op));
+        if (arity(c.op()) == 2) e.insert(e.end(), beam_[c.b()].tokens.begin(), beam_[c.b()].tokens.end());
+        e.push_back(Token::oper(c.op()));
         return e;
     }
 
     bool probe_of(const Candidate& c, ProbeValues& out) const noexcept {
-        if (c.op == kSplitOp) {
+        if (c.is_leaf()) {
+            out = seed_probes_[c.a];
+            return true;
+        }
+        const OpKind op = c.op();
+        if (op == kSplitOp) {
             const ProbeValues& first = beam_[c.a].part_probe[0];
-            const ProbeValues& second = beam_[c.b].part_probe[1];
+            const ProbeValues& second = beam_[c.b()].part_probe[1];
             for (std::size_t k = 0; k < kProbes; ++k) {
                 if (!apply_split(first[k], second[k], out[k])) return false;
             }
             return true;
         }
         const ProbeValues& a = beam_[c.a].probe;
-        const ProbeValues& b = beam_[c.b].probe;
+        const ProbeValues& b = beam_[c.b()].probe;
         for (std::size_t k = 0; k < kProbes; ++k) {
-            if (!apply_op(c.op, a[k], b[k], out[k])) return false;
+            if (!apply_op(op, a[k], b[k], out[k])) return false;
         }
+        return true;
+    }
+
+    // The seen-set key of an admitted candidate, recomputed from its operands: the same operations on
+    // the same stored values give the same bits as when it was admitted.
+    SeenSet::Key key_at(SeenSet::Id id) const noexcept {
+        ProbeValues v;
+        probe_of(all_[id], v);
+        return SeenSet::key_of(v);
+    }
+
+    // Admits c with the given key unless the key is taken; true when admitted.
+    bool admit(const Candidate& c, const SeenSet::Key& key, std::uint64_t hash) {
+        if (all_.size() >= SeenSet::kMaxIds) {
+            throw kiv::OutOfMemory("formula search: level " + std::to_string(level_) +
+                                   " admits more candidates than one search can track; try a smaller "
+                                   "beam_width or max_complexity");
+        }
+        const auto keys = [this](SeenSet::Id id) { return key_at(id); };
+        if (seen_.insert(key, hash, static_cast<SeenSet::Id>(all_.size()), keys)) return false;
+        all_.push_back(c);
         return true;
     }
 
@@ -250,15 +351,18 @@ private:
     // True when the search ends right here.
     bool seeds() {
         std::vector<Expr> seeds;
-        std::vector<ProbeValues> probes;
+        seen_.reserve(n_ + 2, [this](SeenSet::Id id) { return key_at(id); });
         auto admit_seed = [&](Expr e) {
             auto pv = probe_values(e, n_);
             if (!pv) return;
             const SeenSet::Key key = SeenSet::key_of(fingerprint_of(*pv));
-            if (seen_.insert(key, seen_.hash(key))) return;
+            seed_probes_.push_back(*pv);
+            if (!admit(Candidate::leaf(index(seeds.size())), key, seen_.hash(key))) {
+                seed_probes_.pop_back();
+                return;
+            }
             if (options_.admitted) options_.admitted->push_back(e);
             seeds.push_back(std::move(e));
-            probes.push_back(*pv);
         };
         admit_seed({Token::constant(0.0)});
         admit_seed({Token::constant(1.0)});
@@ -283,7 +387,7 @@ private:
         for (std::size_t i = 0; i < seeds.size(); ++i) {
             Member m;
             m.tokens = std::move(seeds[i]);
-            m.probe = probes[i];
+            m.probe = seed_probes_[i];
             const Token& t = m.tokens.front();
             if (t.kind == TokenKind::Var) {
                 if (t.index < x_.size()) {
@@ -377,15 +481,10 @@ private:
     void flush() {
         const std::size_t count = pending_.size();
         if (count == 0) return;
-        // This block may add up to count entries to the seen set and to the level's candidate list.
-        std::size_t grow = seen_.bytes_to_grow(count);
-        std::size_t capacity = admitted_.capacity();
-        if (capacity - admitted_.size() < count) {
-            capacity = std::max(2 * capacity, admitted_.size() + count);
-            grow += capacity * sizeof(Candidate);
-        }
-        require(grow);
-        admitted_.reserve(capacity);
+        // This block may add up to count entries to the seen set and to the candidate store.
+        const std::size_t table = seen_.bytes_to_grow(count);
+        require(table + all_.bytes_to_grow(count));
+        note(table);
         keys_.resize(count);
         hashes_.resize(count);
         state_.resize(count);
@@ -395,7 +494,7 @@ private:
         kiv::pool::parallel_for(count + 1, 1024, [&](std::size_t begin, std::size_t end) {
             for (std::size_t k = begin; k < end; ++k) {
                 if (k == 0) {
-                    grown = seen_.grown_for(count);
+                    grown = seen_.grown_for(count, [this](SeenSet::Id id) { return key_at(id); });
                     continue;
                 }
                 const std::size_t i = k - 1;
@@ -408,17 +507,19 @@ private:
                 keys_[i] = SeenSet::key_of(v);
                 hashes_[i] = seen_.hash(keys_[i]);
                 // The set does not change during this pass: what it holds now stays taken.
-                state_[i] = seen_.contains(keys_[i], hashes_[i]) ? kTaken : kOpen;
+                state_[i] = seen_.contains(keys_[i], hashes_[i], [this](SeenSet::Id id) { return key_at(id); })
+                                ? kTaken
+                                : kOpen;
             }
         });
         seen_.adopt(std::move(grown));
         check();
         for (std::size_t i = 0; i < count; ++i) {
-            if (state_[i] != kOpen || seen_.insert(keys_[i], hashes_[i])) continue;
-            admitted_.push_back(pending_[i]);
+            if (state_[i] != kOpen || !admit(pending_[i], keys_[i], hashes_[i])) continue;
             if (options_.admitted) options_.admitted->push_back(tokens_of(pending_[i]));
         }
         pending_.clear();
+        note();
     }
 
     // Values of member m on rows [begin, end): its kept values, or a column-wise evaluation into scratch.
@@ -440,8 +541,9 @@ private:
     template <class Sink>
     bool eval_candidate(const Candidate& c, Scratch& s, Sink sink) const {
         const Member& ma = beam_[c.a];
-        const Member& mb = beam_[c.b];
-        if (c.op == kSplitOp && ma.part_rows[0] && mb.part_rows[1]) {
+        const Member& mb = beam_[c.b()];
+        const OpKind op = c.op();
+        if (op == kSplitOp && ma.part_rows[0] && mb.part_rows[1]) {
             for (std::size_t r = 0; r < rows_; r += kRowBatch) {
                 const std::size_t e = std::min(rows_, r + kRowBatch);
                 if (!split_lanes(ma.part_rows[0] + r, mb.part_rows[1] + r, s.out.data(), e - r)) return false;
@@ -449,16 +551,16 @@ private:
             }
             return true;
         }
-        if (const int p = op_info(c.op).part; p >= 0 && ma.part_rows[p]) {
+        if (const int p = op_info(op).part; p >= 0 && ma.part_rows[p]) {
             // Kept parts come with kept rows.
             for (std::size_t r = 0; r < rows_; r += kRowBatch) {
                 const std::size_t e = std::min(rows_, r + kRowBatch);
-                if (!apply_lanes_from_part(c.op, ma.rows + r, ma.part_rows[p] + r, s.out.data(), e - r)) return false;
+                if (!apply_lanes_from_part(op, ma.rows + r, ma.part_rows[p] + r, s.out.data(), e - r)) return false;
                 sink(r, static_cast<const double*>(s.out.data()), e - r);
             }
             return true;
         }
-        const bool binary = arity(c.op) == 2;
+        const bool binary = arity(op) == 2;
         for (std::size_t r = 0; r < rows_; r += kRowBatch) {
             const std::size_t e = std::min(rows_, r + kRowBatch);
             const double* a = member_rows(ma, r, e, s.a.data(), s.stack);
@@ -468,68 +570,98 @@ private:
                 b = member_rows(mb, r, e, s.b.data(), s.stack);
                 if (!b) return false;
             }
-            if (!apply_lanes(c.op, a, b, s.out.data(), e - r)) return false;
+            if (!apply_lanes(op, a, b, s.out.data(), e - r)) return false;
             sink(r, static_cast<const double*>(s.out.data()), e - r);
         }
         return true;
     }
 
-    // Fits the level's candidates on the pool, updates the best and extends the beam. True when the
-    // best meets the goal.
+    // Fits the level's candidates on the pool, block by block, updates the best and extends the beam.
+    // True when the best meets the goal. Each block's scores are folded in candidate order: the best is
+    // the first candidate with the lowest score (as if each were considered in turn), and a bounded heap
+    // keeps the best quarter-beam by rank, which is exactly the head of the whole level sorted by rank.
     bool fit_level(std::uint64_t level) {
-        const std::size_t count = admitted_.size();
-        require(count * (sizeof(double) + sizeof(std::uint8_t) + sizeof(Scored)));
-        std::vector<double> scores(count);
-        std::vector<std::uint8_t> ok(count, 0);
-        kiv::pool::parallel_for(count, 16, [&](std::size_t begin, std::size_t end) {
-            Scratch s;
-            for (std::size_t i = begin; i < end; ++i) {
-                if (halted()) break;
-                ScoreSum sum(y_);
-                bool good = eval_candidate(admitted_[i], s, [&](std::size_t r, const double* v, std::size_t n) {
-                    sum.add(r, v, n);
-                });
-                if (!good) continue;
-                scores[i] = sum.score(complexity(admitted_[i]), config_.complexity_penalty);
-                ok[i] = 1;
+        const std::size_t begin = level_begin_, end = all_.size();
+        // After the last level nobody reads the beam.
+        const bool extend = level + 1 < config_.max_complexity;
+        const std::size_t keep = extend ? static_cast<std::size_t>(std::min<std::uint64_t>(
+                                              end - begin, config_.beam_width / 4))
+                                        : 0;
+        const std::size_t block = std::min(std::max<std::size_t>(options_.score_block, 1), end - begin);
+        const std::size_t held = block * (sizeof(double) + sizeof(std::uint8_t)) + keep * sizeof(Scored);
+        require(held);
+        note(0, held);
+        std::vector<double> scores(block);
+        std::vector<std::uint8_t> ok(block);
+        std::vector<Scored> top;
+        top.reserve(keep);
+        bool have = best_.has_value();
+        double best_score = have ? best_->score : 0.0;
+        std::optional<std::size_t> best_pos;
+        for (std::size_t first = begin; first < end; first += block) {
+            const std::size_t n = std::min(block, end - first);
+            std::fill_n(ok.begin(), n, std::uint8_t{0});
+            kiv::pool::parallel_for(n, 16, [&](std::size_t b, std::size_t e) {
+                Scratch s;
+                for (std::size_t i = b; i < e; ++i) {
+                    if (halted()) break;
+                    const Candidate& c = all_[first + i];
+                    ScoreSum sum(y_);
+                    bool good = eval_candidate(c, s, [&](std::size_t r, const double* v, std::size_t k) {
+                        sum.add(r, v, k);
+                    });
+                    if (!good) continue;
+                    scores[i] = sum.score(complexity(c), config_.complexity_penalty);
+                    ok[i] = 1;
+                }
+            });
+            // A level cut short counts for nothing.
+            check();
+            for (std::size_t i = 0; i < n; ++i) {
+                if (!ok[i]) continue;
+                const Scored r{scores[i], first + i};
+                if (!have || best_score > r.score) {
+                    have = true;
+                    best_score = r.score;
+                    best_pos = r.pos;
+                }
+                if (keep == 0) continue;
+                if (top.size() < keep) {
+                    top.push_back(r);
+                    std::push_heap(top.begin(), top.end(), ranks_before);
+                } else if (ranks_before(r, top.front())) {
+                    std::pop_heap(top.begin(), top.end(), ranks_before);
+                    top.back() = r;
+                    std::push_heap(top.begin(), top.end(), ranks_before);
+                }
             }
-        });
-        // A level cut short counts for nothing.
-        check();
-
-        std::vector<Scored> results;
-        results.reserve(count);
-        for (std::size_t i = 0; i < count; ++i) {
-            if (ok[i]) results.push_back({scores[i], i});
         }
-        for (const Scored& r : results) consider(r.score, [&] { return tokens_of(admitted_[r.pos]); });
+        if (best_pos) {
+            FitResult r;
+            r.tokens = tokens_of(all_[*best_pos]);
+            r.complexity = r.tokens.size();
+            r.score = best_score;
+            best_ = std::move(r);
+        }
         report(level);
         if (goal_met()) return true;
         check();
-        // After the last level nobody reads the beam.
-        if (level + 1 >= config_.max_complexity) return false;
-
-        const std::size_t take = static_cast<std::size_t>(
-            std::min<std::uint64_t>(results.size(), config_.beam_width / 4));
-        if (take == 0) return false;
-        if (take < results.size()) {
-            std::partial_sort(results.begin(), results.begin() + take, results.end(), ranks_before);
-        } else {
-            std::sort(results.begin(), results.end(), ranks_before);
-        }
-        join(results, take);
+        if (top.empty()) return false;
+        std::sort_heap(top.begin(), top.end(), ranks_before);
+        join(top);
         return false;
     }
 
-    // Appends the first take results to the beam with their tokens and probe values, and, within the
+    // Appends the candidates of results to the beam with their tokens and probe values, and, within the
     // allowance, their values on every row (computed on the pool).
-    void join(const std::vector<Scored>& results, std::size_t take) {
+    void join(const std::vector<Scored>& results) {
+        const std::size_t take = results.size();
         // Kept rows within the allowance, the new members with their tokens, and the beam's own growth.
         std::size_t bytes =
             take * (sizeof(Candidate) + 3 * sizeof(double*) + sizeof(Member) + sizeof(std::size_t));
         std::size_t lists = within_.size();
         for (std::size_t k = 0; k < take; ++k) {
-            const std::size_t c = complexity(admitted_[results[k].pos]);
+            const std::size_t c = complexity(all_[results[k].pos]);
             bytes += c * sizeof(Token);
             lists = std::max(lists, c);
         }
@@ -553,7 +685,7 @@ private:
         std::vector<double*> rows(take);
         std::vector<std::array<double*, 2>> parts(split_ ? take : 0);
         for (std::size_t k = 0; k < take; ++k) {
-            joined[k] = admitted_[results[k].pos];
+            joined[k] = all_[results[k].pos];
             rows[k] = reserve_rows();
             if (split_ && rows[k]) parts[k] = reserve_parts();
         }
@@ -582,6 +714,7 @@ private:
             }
             append_member(std::move(m));
         }
+        note();
     }
 
     const Columns& x_;
@@ -606,7 +739,10 @@ private:
     std::vector<std::unique_ptr<double[]>> store_;
     std::optional<FitResult> best_;
 
-    std::vector<Candidate> pending_, admitted_;
+    std::vector<ProbeValues> seed_probes_;  // of the admitted seeds, in order
+    CandidateStore all_;                    // every admitted candidate, the seeds first
+    std::size_t level_begin_ = 0;           // where the level being built starts in all_
+    std::vector<Candidate> pending_;
     std::vector<SeenSet::Key> keys_;
     std::vector<std::uint64_t> hashes_;
     enum : std::uint8_t { kNoFingerprint, kTaken, kOpen };

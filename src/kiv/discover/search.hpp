@@ -16,6 +16,18 @@
 
 namespace kiv::discover {
 
+// Peak bytes held by each part of one search (each part's own peak; the parts need not peak together),
+// for measuring where the memory goes.
+struct SearchFootprint {
+    std::size_t seen_set = 0;     // the table of admitted probe keys, two tables while it grows
+    std::size_t candidates = 0;   // every admitted candidate, and the block being fingerprinted
+    std::size_t scores = 0;       // one level's scores and its best quarter-beam
+    std::size_t cached_rows = 0;  // beam members' values (and kiv parts) on every row
+    std::size_t members = 0;      // beam members' records, tokens and partner lists
+    std::size_t total = 0;        // the largest sum of the parts at one time
+    std::size_t candidates_admitted = 0;
+};
+
 // Knobs that change how the search works, never what it finds.
 struct SearchOptions {
     // When set, receives every admitted expression in admission order: the seeds, then each level's
@@ -27,6 +39,9 @@ struct SearchOptions {
     std::size_t row_cache_bytes = std::size_t{256} << 20;
     // Candidates fingerprinted per parallel pass before they are admitted in order.
     std::size_t fingerprint_block = std::size_t{1} << 15;
+    // Candidates scored per parallel pass before their scores are folded, in order, into the level's best
+    // and its best quarter-beam: only that many scores are held at a time.
+    std::size_t score_block = std::size_t{1} << 16;
 
     // Hooks for a caller that runs the search away from its own thread and must be able to end it. None
     // of them changes what the search finds up to the point where it stops.
@@ -43,6 +58,8 @@ struct SearchOptions {
     // worse from one call to the next. Not called for a level that was cut short. An exception it throws
     // ends the search and propagates to the caller.
     std::function<void(std::uint64_t level, const FitResult& best)> progress;
+    // footprint: when set, receives the peak bytes of each part of the search.
+    SearchFootprint* footprint = nullptr;
 };
 
 // Why a search ended before its last level.
