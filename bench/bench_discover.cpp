@@ -99,9 +99,9 @@ std::optional<FitResult> parts(const Columns& x, const std::vector<double>& y, c
     auto best = run_beam_search(x, y, x.size(), cfg, opt).best;
     constexpr double kMiB = 1 << 20;
     std::printf("parts seen_set_mib=%.1f candidates_mib=%.1f scores_mib=%.2f cached_rows_mib=%.1f members_mib=%.1f "
-                "total_mib=%.1f admitted=%zu\n",
+                "total_mib=%.1f admitted=%zu largest_level=%zu\n",
                 f.seen_set / kMiB, f.candidates / kMiB, f.scores / kMiB, f.cached_rows / kMiB, f.members / kMiB,
-                f.total / kMiB, f.candidates_admitted);
+                f.total / kMiB, f.candidates_admitted, f.largest_level);
     return best;
 }
 

@@ -8,6 +8,7 @@
 
 #include "discover_test_util.hpp"
 #include "kiv/discover/expr.hpp"
+#include "kiv/discover/fit.hpp"
 #include "kiv/discover/render.hpp"
 
 using namespace kiv::discover;
@@ -122,6 +123,58 @@ TEST(OperatorTable, KeptPartsGiveTheKernelsResults) {
     EXPECT_FALSE(apply_lanes_from_part(OpKind::Ln, a.data(), part.data(), out.data(), 3));
     const double inf_part[] = {1.0, kInf}, zero[] = {0.0, 0.0};
     EXPECT_FALSE(split_lanes(inf_part, zero, out.data(), 2));
+}
+
+// The scoring forms give the verdict of the storing forms and, bit for bit, the sum a caller adds from the
+// stored results, whether the target covers all lanes, some or none; a failing lane past the target still
+// fails the pass.
+TEST(OperatorTable, ScoringLanesAddWhatTheStoredResultsWouldAdd) {
+    std::vector<double> a, b, y;
+    for (std::size_t i = 0; i < 40; ++i) {
+        a.push_back(0.37 * static_cast<double>(i) - 6.0);
+        b.push_back(1.0 + 0.11 * static_cast<double>(i));
+        y.push_back(std::sin(static_cast<double>(i)));
+    }
+    std::vector<double> part(a.size()), first(a.size()), second(a.size()), out(a.size());
+    split_part_lanes(0, a.data(), first.data(), a.size());
+    split_part_lanes(1, b.data(), second.data(), b.size());
+    for (const std::size_t m : {std::size_t{0}, std::size_t{17}, a.size()}) {
+        const std::span<const double> target(y.data(), m);
+        auto check = [&](const char* what, bool stored_ok, bool scored_ok, double scored_sum) {
+            SCOPED_TRACE(std::string(what) + ", " + std::to_string(m) + " target values");
+            ASSERT_EQ(scored_ok, stored_ok);
+            ScoreSum want(target);
+            want.add(0, out.data(), out.size());
+            ScoreSum got(target);
+            got.add_scored(0, out.size(), [&](const double*, std::size_t, double& acc) {
+                acc = scored_sum;
+                return true;
+            });
+            if (stored_ok) {
+                EXPECT_EQ(bits(got.rmse()), bits(want.rmse()));
+            }
+        };
+        for (const OpInfo& o : kOps) {
+            const double* bp = o.arity == 2 ? b.data() : nullptr;
+            double sum = -0.0;
+            const bool scored_ok = score_lanes(o.op, a.data(), bp, y.data(), m, a.size(), sum);
+            check(o.prefix.data(), apply_lanes(o.op, a.data(), bp, out.data(), a.size()), scored_ok, sum);
+        }
+        for (const OpKind op : {OpKind::Exp, OpKind::Ln}) {
+            split_part_lanes(static_cast<std::size_t>(op_info(op).part), a.data(), part.data(), a.size());
+            double sum = -0.0;
+            const bool scored_ok = score_lanes_from_part(op, a.data(), part.data(), y.data(), m, a.size(), sum);
+            check("from part", apply_lanes_from_part(op, a.data(), part.data(), out.data(), a.size()), scored_ok, sum);
+        }
+        double sum = -0.0;
+        const bool scored_ok = score_split_lanes(first.data(), second.data(), y.data(), m, a.size(), sum);
+        check("split", split_lanes(first.data(), second.data(), out.data(), a.size()), scored_ok, sum);
+    }
+    // A lane past the target that fails fails the pass.
+    const double bad[] = {1.0, -1.0}, target[] = {0.0};
+    double sum = -0.0;
+    EXPECT_FALSE(score_lanes(OpKind::Ln, bad, nullptr, target, 1, 2, sum));
+    EXPECT_TRUE(score_lanes(OpKind::Ln, bad, nullptr, target, 1, 1, sum));
 }
 
 }  // namespace

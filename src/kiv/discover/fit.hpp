@@ -44,6 +44,14 @@ public:
         }
     }
 
+    // Rows [begin, begin + n) scored by a pass of its own: pass(y, m, sum) adds the squared differences of
+    // its first m lanes (the rows that y covers) to sum in row order, and returns its verdict.
+    template <class Pass>
+    bool add_scored(std::size_t begin, std::size_t n, Pass pass) noexcept {
+        const std::size_t m = begin < y_.size() ? std::min(n, y_.size() - begin) : 0;
+        return pass(m == 0 ? y_.data() : y_.data() + begin, m, sum_);
+    }
+
     double rmse() const noexcept { return std::sqrt(sum_ / static_cast<double>(y_.size())); }
     double score(std::size_t complexity, double penalty) const noexcept {
         return penalised_score(rmse(), complexity, penalty);

@@ -16,10 +16,27 @@ struct FiniteCheck {
     bool all_finite() const noexcept { return sum == sum; }
 };
 
+// Where a pass's results go: stored, scored against a target, or only checked.
+struct Store {
+    double* out;
+    void lane(std::size_t i, double r) noexcept { out[i] = r; }
+};
+struct Score {
+    const double* y;
+    double sum;
+    void lane(std::size_t i, double r) noexcept {
+        const double d = r - y[i];
+        sum = sum + d * d;
+    }
+};
+struct Discard {
+    void lane(std::size_t, double) noexcept {}
+};
+
 // The guard and the result check are folded into flags so the loop has no early exit; a failed lane
 // rejects the whole pass. The kernel is a constant here, so it is inlined into the loop.
-template <std::size_t I>
-bool lanes(const double* a, const double* b, double* out, std::size_t n) noexcept {
+template <std::size_t I, class Sink>
+bool lanes(const double* a, const double* b, std::size_t n, Sink& sink) noexcept {
     constexpr ScalarKernel kernel = kOps[I].kernel;
     bool bad = false;
     FiniteCheck finite;
@@ -33,14 +50,14 @@ bool lanes(const double* a, const double* b, double* out, std::size_t n) noexcep
         }
         bad |= !ok;
         finite.add(r);
-        out[i] = r;
+        sink.lane(i, r);
     }
     return !bad && finite.all_finite();
 }
 
 // Where the row's predicate holds the kept part is the result; elsewhere the kernel runs.
-template <std::size_t I>
-bool part_lanes(const double* a, const double* part, double* out, std::size_t n) noexcept {
+template <std::size_t I, class Sink>
+bool part_lanes(const double* a, const double* part, std::size_t n, Sink& sink) noexcept {
     constexpr ScalarKernel kernel = kOps[I].kernel;
     constexpr auto holds = kOps[I].part_holds;
     bool bad = false;
@@ -51,24 +68,78 @@ bool part_lanes(const double* a, const double* part, double* out, std::size_t n)
         if (!holds(a[i])) ok = kernel(a[i], 0.0, r);
         bad |= !ok;
         finite.add(r);
-        out[i] = r;
+        sink.lane(i, r);
     }
     return !bad && finite.all_finite();
 }
 
+template <class Sink>
+bool split_lanes(const double* first, const double* second, std::size_t n, Sink& sink) noexcept {
+    FiniteCheck finite;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double r = first[i] - second[i];
+        finite.add(r);
+        sink.lane(i, r);
+    }
+    return finite.all_finite();
+}
+
+const double* offset(const double* p, std::size_t k) noexcept { return p ? p + k : nullptr; }
+
+// A pass that scores lanes [0, m) against y and checks lanes [m, n); pass(from, count, sink) runs the
+// pass's lanes [from, from + count).
+template <class Pass>
+bool scored(const double* y, std::size_t m, std::size_t n, double& sum, Pass pass) noexcept {
+    Score score{y, sum};
+    bool ok = pass(0, m, score);
+    sum = score.sum;
+    if (m < n) {
+        Discard none;
+        ok = pass(m, n - m, none) && ok;
+    }
+    return ok;
+}
+
+template <std::size_t I>
+bool store_lanes(const double* a, const double* b, double* out, std::size_t n) noexcept {
+    Store store{out};
+    return lanes<I>(a, b, n, store);
+}
+
+template <std::size_t I>
+bool score_lanes_of(const double* a, const double* b, const double* y, std::size_t m, std::size_t n,
+                    double& sum) noexcept {
+    return scored(y, m, n, sum, [&](std::size_t from, std::size_t count, auto& sink) {
+        return lanes<I>(a + from, offset(b, from), count, sink);
+    });
+}
+
+using ScoreKernel = bool (*)(const double* a, const double* b, const double* y, std::size_t m, std::size_t n,
+                             double& sum) noexcept;
+
 template <std::size_t... I>
 constexpr std::array<LaneKernel, sizeof...(I)> lane_table(std::index_sequence<I...>) {
-    return {&lanes<I>...};
+    return {&store_lanes<I>...};
+}
+
+template <std::size_t... I>
+constexpr std::array<ScoreKernel, sizeof...(I)> score_table(std::index_sequence<I...>) {
+    return {&score_lanes_of<I>...};
 }
 
 constexpr auto kLanes = lane_table(std::make_index_sequence<kOps.size()>{});
+constexpr auto kScoreLanes = score_table(std::make_index_sequence<kOps.size()>{});
+
+constexpr std::size_t kExp = static_cast<std::size_t>(OpKind::Exp);
+constexpr std::size_t kLn = static_cast<std::size_t>(OpKind::Ln);
 
 }  // namespace
 
 bool apply_lanes_from_part(OpKind op, const double* a, const double* part, double* out, std::size_t n) noexcept {
+    Store store{out};
     switch (op) {
-        case OpKind::Exp: return part_lanes<static_cast<std::size_t>(OpKind::Exp)>(a, part, out, n);
-        case OpKind::Ln: return part_lanes<static_cast<std::size_t>(OpKind::Ln)>(a, part, out, n);
+        case OpKind::Exp: return part_lanes<kExp>(a, part, n, store);
+        case OpKind::Ln: return part_lanes<kLn>(a, part, n, store);
         default: return apply_lanes(op, a, nullptr, out, n);
     }
 }
@@ -88,13 +159,35 @@ void split_part_lanes(std::size_t p, const double* a, double* out, std::size_t n
 }
 
 bool split_lanes(const double* first, const double* second, double* out, std::size_t n) noexcept {
-    FiniteCheck finite;
-    for (std::size_t i = 0; i < n; ++i) {
-        const double r = first[i] - second[i];
-        finite.add(r);
-        out[i] = r;
+    Store store{out};
+    return split_lanes(first, second, n, store);
+}
+
+bool score_lanes(OpKind op, const double* a, const double* b, const double* y, std::size_t m, std::size_t n,
+                 double& sum) noexcept {
+    if (!is_op(op)) return false;
+    return kScoreLanes[static_cast<std::size_t>(op)](a, b, y, m, n, sum);
+}
+
+bool score_lanes_from_part(OpKind op, const double* a, const double* part, const double* y, std::size_t m,
+                           std::size_t n, double& sum) noexcept {
+    auto pass = [&]<std::size_t I>(std::integral_constant<std::size_t, I>) {
+        return scored(y, m, n, sum, [&](std::size_t from, std::size_t count, auto& sink) {
+            return part_lanes<I>(a + from, part + from, count, sink);
+        });
+    };
+    switch (op) {
+        case OpKind::Exp: return pass(std::integral_constant<std::size_t, kExp>{});
+        case OpKind::Ln: return pass(std::integral_constant<std::size_t, kLn>{});
+        default: return score_lanes(op, a, nullptr, y, m, n, sum);
     }
-    return finite.all_finite();
+}
+
+bool score_split_lanes(const double* first, const double* second, const double* y, std::size_t m, std::size_t n,
+                       double& sum) noexcept {
+    return scored(y, m, n, sum, [&](std::size_t from, std::size_t count, auto& sink) {
+        return split_lanes(first + from, second + from, count, sink);
+    });
 }
 
 }  // namespace kiv::discover

@@ -160,6 +160,16 @@ bool split_lanes(const double* first, const double* second, double* out, std::si
 // results and the same verdict as apply_lanes(op, a, nullptr, out, n).
 bool apply_lanes_from_part(OpKind op, const double* a, const double* part, double* out, std::size_t n) noexcept;
 
+// The scoring forms of the three lane functions above: instead of storing the result r of lane i, each adds
+// (r - y[i]) squared to sum for the lanes i < m, one lane after the other, and only checks the lanes from m
+// to n; the verdict is the storing form's, and the sum the one a caller would add from the stored results.
+bool score_lanes(OpKind op, const double* a, const double* b, const double* y, std::size_t m, std::size_t n,
+                 double& sum) noexcept;
+bool score_lanes_from_part(OpKind op, const double* a, const double* part, const double* y, std::size_t m,
+                           std::size_t n, double& sum) noexcept;
+bool score_split_lanes(const double* first, const double* second, const double* y, std::size_t m, std::size_t n,
+                       double& sum) noexcept;
+
 // The same at one point.
 inline bool apply_split(double first, double second, double& out) noexcept {
     const double r = first - second;

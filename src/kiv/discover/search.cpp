@@ -260,6 +260,7 @@ private:
         }
         f->total = std::max(f->total, total);
         f->candidates_admitted = all_.size();
+        f->largest_level = std::max(f->largest_level, all_.size() - level_begin_);
     }
 
     // Reports a fully fitted level to the progress hook.
@@ -576,6 +577,32 @@ private:
         return true;
     }
 
+    // Scores candidate c on every row into sum; false when a row fails. Where its operands' values are
+    // kept, the operator's lanes add to the score themselves in one pass over all rows; otherwise the
+    // values are made batch by batch and then scored.
+    bool score_candidate(const Candidate& c, Scratch& s, ScoreSum& sum) const {
+        const Member& ma = beam_[c.a];
+        const Member& mb = beam_[c.b()];
+        const OpKind op = c.op();
+        const bool binary = arity(op) == 2;
+        if (op == kSplitOp && ma.part_rows[0] && mb.part_rows[1]) {
+            return sum.add_scored(0, rows_, [&](const double* y, std::size_t m, double& acc) {
+                return score_split_lanes(ma.part_rows[0], mb.part_rows[1], y, m, rows_, acc);
+            });
+        }
+        if (const int p = op_info(op).part; p >= 0 && ma.part_rows[p]) {
+            return sum.add_scored(0, rows_, [&](const double* y, std::size_t m, double& acc) {
+                return score_lanes_from_part(op, ma.rows, ma.part_rows[p], y, m, rows_, acc);
+            });
+        }
+        if (ma.rows && (!binary || mb.rows)) {
+            return sum.add_scored(0, rows_, [&](const double* y, std::size_t m, double& acc) {
+                return score_lanes(op, ma.rows, binary ? mb.rows : nullptr, y, m, rows_, acc);
+            });
+        }
+        return eval_candidate(c, s, [&](std::size_t r, const double* v, std::size_t n) { sum.add(r, v, n); });
+    }
+
     // Fits the level's candidates on the pool, block by block, updates the best and extends the beam.
     // True when the best meets the goal. Each block's scores are folded in candidate order: the best is
     // the first candidate with the lowest score (as if each were considered in turn), and a bounded heap
@@ -607,10 +634,7 @@ private:
                     if (halted()) break;
                     const Candidate& c = all_[first + i];
                     ScoreSum sum(y_);
-                    bool good = eval_candidate(c, s, [&](std::size_t r, const double* v, std::size_t k) {
-                        sum.add(r, v, k);
-                    });
-                    if (!good) continue;
+                    if (!score_candidate(c, s, sum)) continue;
                     scores[i] = sum.score(complexity(c), config_.complexity_penalty);
                     ok[i] = 1;
                 }

@@ -26,6 +26,7 @@ struct SearchFootprint {
     std::size_t members = 0;      // beam members' records, tokens and partner lists
     std::size_t total = 0;        // the largest sum of the parts at one time
     std::size_t candidates_admitted = 0;
+    std::size_t largest_level = 0;  // candidates admitted at one level, at most
 };
 
 // Knobs that change how the search works, never what it finds.
