@@ -32,7 +32,7 @@ def run(driver, case, mc, bw, limit_bytes):
                           preexec_fn=limit)
     for line in proc.stdout.splitlines():
         if line.startswith("impl=fast"):
-            fields = dict(f.split("=", 1) for f in line.split(" ", 7))
+            fields = dict(f.split("=", 1) for f in line.split(" ", 6))
             return {"seconds": float(fields["seconds"]), "mib": int(fields["peak_kib"]) / 1024.0,
                     "result": (fields["score"], fields["formula"])}
     reason = (proc.stderr.strip().splitlines() or ["exit status %d" % proc.returncode])[-1]
@@ -49,7 +49,7 @@ def predicted(series, key):
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    ap.add_argument("build", nargs="?", default=str(ROOT / "build" / "bench"))
+    ap.add_argument("build", nargs="?", default=str(ROOT / "build" / "cpp-tests"))
     ap.add_argument("--before", help="a bench_discover driver built from an earlier revision")
     ap.add_argument("--cases", default="a,b")
     ap.add_argument("--widths", default="2000,8000,32000")
