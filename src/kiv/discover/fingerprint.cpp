@@ -98,6 +98,15 @@ std::size_t SeenSet::bytes_to_grow(std::size_t more) const noexcept {
     return slots == mask_ + 1 ? 0 : slots * sizeof(Slot);
 }
 
+SeenSet::Grown SeenSet::larger_for(std::size_t more) const {
+    const std::size_t slots = slots_for(more);
+    Grown g;
+    if (slots == mask_ + 1) return g;
+    g.table = zeroed(slots);
+    g.slots = slots;
+    return g;
+}
+
 void SeenSet::adopt(Grown&& grown) noexcept {
     if (!grown.table) return;
     slots_ = std::move(grown.table);

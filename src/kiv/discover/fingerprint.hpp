@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -66,7 +67,7 @@ public:
     }
 
     // Inserts id for key unless an equal key is present; true when it was present (the set is then
-    // unchanged). The caller makes room first (reserve, or grown_for and adopt).
+    // unchanged). The caller makes room first (reserve, or larger_for, place and adopt).
     template <class KeyAt>
     bool insert(const Key& key, std::uint64_t hash, Id id, const KeyAt& key_at) {
         Slot* s = find(key, hash, key_at);
@@ -78,20 +79,21 @@ public:
 
     // Makes room for `more` insertions.
     template <class KeyAt>
-    void reserve(std::size_t more, const KeyAt& key_at) {
-        adopt(grown_for(more, key_at));
-    }
+    void reserve(std::size_t more, const KeyAt& key_at);
 
-    // The same in two steps, so that the larger table can be built while other threads read the set:
-    // grown_for builds it without changing the set (an empty result when there is room already), adopt
-    // puts it in place.
+    // The same in steps, so that several threads can share the work: larger_for makes the larger table,
+    // empty (no table when there is room already); place moves the entries of the current table's slots
+    // [begin, end) into it, safely from several threads at once on disjoint ranges, and without changing
+    // the set; once every slot is placed, adopt puts it in place.
     struct Grown;
+    Grown larger_for(std::size_t more) const;
     template <class KeyAt>
-    Grown grown_for(std::size_t more, const KeyAt& key_at) const;
-    // Bytes of the larger table grown_for(more) would build; 0 when there is room already.
+    void place(Grown& grown, std::size_t begin, std::size_t end, const KeyAt& key_at) const;
+    // Bytes of the larger table larger_for(more) would make; 0 when there is room already.
     std::size_t bytes_to_grow(std::size_t more) const noexcept;
     void adopt(Grown&& grown) noexcept;
 
+    std::size_t slots() const noexcept { return mask_ + 1; }
     std::size_t size() const noexcept { return size_; }
     std::size_t bytes() const noexcept { return (mask_ + 1) * sizeof(Slot); }
 
@@ -133,21 +135,27 @@ struct SeenSet::Grown {
 };
 
 template <class KeyAt>
-SeenSet::Grown SeenSet::grown_for(std::size_t more, const KeyAt& key_at) const {
-    const std::size_t slots = slots_for(more);
-    Grown g;
-    if (slots == mask_ + 1) return g;
-    g.table = zeroed(slots);
-    g.slots = slots;
-    const std::size_t to_mask = slots - 1;
-    for (std::size_t j = 0; j <= mask_; ++j) {
+void SeenSet::reserve(std::size_t more, const KeyAt& key_at) {
+    Grown g = larger_for(more);
+    if (!g.table) return;
+    place(g, 0, slots(), key_at);
+    adopt(std::move(g));
+}
+
+template <class KeyAt>
+void SeenSet::place(Grown& grown, std::size_t begin, std::size_t end, const KeyAt& key_at) const {
+    const std::size_t to_mask = grown.slots - 1;
+    for (std::size_t j = begin; j < end; ++j) {
         const Slot s = slots_[j];
         if (s == 0) continue;
-        std::size_t i = hash(key_at(static_cast<Id>((s & kIdMask) - 1))) & to_mask;
-        while (g.table[i] != 0) i = (i + 1) & to_mask;
-        g.table[i] = s;
+        // Entries are distinct, so a slot only needs claiming: the first empty one from the home slot on.
+        for (std::size_t i = hash(key_at(static_cast<Id>((s & kIdMask) - 1))) & to_mask;; i = (i + 1) & to_mask) {
+            Slot empty = 0;
+            if (std::atomic_ref<Slot>(grown.table[i]).compare_exchange_strong(empty, s, std::memory_order_relaxed)) {
+                break;
+            }
+        }
     }
-    return g;
 }
 
 }  // namespace kiv::discover

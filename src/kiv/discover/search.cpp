@@ -418,9 +418,17 @@ private:
     }
 
     // Storage for the split operator's two parts on every row when the allowance lasts; nulls otherwise.
+    // Parts may take the allowance down to a third of it, which stays for the rows of later members:
+    // a member without parts costs its kiv pairs an exp and a log a row, one without rows a re-evaluation
+    // of all its tokens.
+    bool parts_fit(std::size_t left) const noexcept {
+        const std::size_t bytes = 2 * rows_ * sizeof(double);
+        return rows_ > 0 && bytes <= left && left - bytes >= options_.row_cache_bytes / 3;
+    }
+
     std::array<double*, 2> reserve_parts() {
         const std::size_t bytes = 2 * rows_ * sizeof(double);
-        if (rows_ == 0 || bytes > cache_left_) return {};
+        if (!parts_fit(cache_left_)) return {};
         cache_left_ -= bytes;
         std::array<double*, 2> out;
         for (double*& p : out) {
@@ -478,6 +486,20 @@ private:
         if (pending_.size() >= options_.fingerprint_block) flush();
     }
 
+    // Makes room in the seen set for `more` insertions, moving its entries to the larger table on the pool.
+    void grow_seen(std::size_t more) {
+        SeenSet::Grown grown = seen_.larger_for(more);
+        if (!grown.table) return;
+        kiv::pool::parallel_for(seen_.slots(), 4 * kPollEvery, [&](std::size_t begin, std::size_t end) {
+            for (std::size_t j = begin; j < end && !halted(); j += kPollEvery) {
+                seen_.place(grown, j, std::min(end, j + kPollEvery), [this](SeenSet::Id id) { return key_at(id); });
+            }
+        });
+        // A table left half made by a stop is dropped with the search.
+        check();
+        seen_.adopt(std::move(grown));
+    }
+
     // Fingerprints of the pending block on the pool; then admission on this thread, in offer order.
     void flush() {
         const std::size_t count = pending_.size();
@@ -489,17 +511,10 @@ private:
         keys_.resize(count);
         hashes_.resize(count);
         state_.resize(count);
-        // Index 0 makes the set's larger table, if this block could need one, while the other indices are
-        // fingerprinted and looked up in the current table.
-        SeenSet::Grown grown;
-        kiv::pool::parallel_for(count + 1, 1024, [&](std::size_t begin, std::size_t end) {
-            for (std::size_t k = begin; k < end; ++k) {
-                if (k == 0) {
-                    grown = seen_.grown_for(count, [this](SeenSet::Id id) { return key_at(id); });
-                    continue;
-                }
-                const std::size_t i = k - 1;
-                if ((k - begin) % kPollEvery == 0 && halted()) break;
+        grow_seen(count);
+        kiv::pool::parallel_for(count, 1024, [&](std::size_t begin, std::size_t end) {
+            for (std::size_t i = begin; i < end; ++i) {
+                if ((i - begin) % kPollEvery == 0 && halted()) break;
                 ProbeValues v;
                 if (!probe_of(pending_[i], v)) {
                     state_[i] = kNoFingerprint;
@@ -513,7 +528,6 @@ private:
                                 : kOpen;
             }
         });
-        seen_.adopt(std::move(grown));
         check();
         for (std::size_t i = 0; i < count; ++i) {
             if (state_[i] != kOpen || !admit(pending_[i], keys_[i], hashes_[i])) continue;
@@ -697,7 +711,7 @@ private:
             std::size_t left = cache_left_;
             for (std::size_t k = 0; k < take && left >= row_bytes; ++k) {
                 left -= row_bytes;
-                if (split_ && 2 * row_bytes <= left) left -= 2 * row_bytes;
+                if (split_ && parts_fit(left)) left -= 2 * row_bytes;
             }
             bytes += cache_left_ - left;
         }

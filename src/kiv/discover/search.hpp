@@ -35,8 +35,9 @@ struct SearchOptions {
     // candidates.
     std::vector<Expr>* admitted = nullptr;
     // Bytes allowed for keeping beam members' values on every row, and, when kiv is offered, the two parts
-    // of kiv taken from those values (three arrays of rows per member in all); members beyond the
-    // allowance are re-evaluated from their tokens whenever a candidate built on them is fitted.
+    // of kiv taken from those values (three arrays of rows per member in all; the parts stop where they
+    // would leave less than a third of the allowance); members beyond the allowance are re-evaluated from
+    // their tokens whenever a candidate built on them is fitted.
     std::size_t row_cache_bytes = std::size_t{256} << 20;
     // Candidates fingerprinted per parallel pass before they are admitted in order.
     std::size_t fingerprint_block = std::size_t{1} << 15;
