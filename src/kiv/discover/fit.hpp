@@ -52,6 +52,13 @@ public:
         return pass(m == 0 ? y_.data() : y_.data() + begin, m, sum_);
     }
 
+    // True when the score can no longer come out below limit, whatever further rows add: every term is a
+    // square, so the sum never falls, and with a positive factor (complexity * penalty + 1) neither does
+    // the score. False when limit or the sum is NaN, or the factor is not positive.
+    bool cannot_beat(double limit, std::size_t complexity, double penalty) const noexcept {
+        return static_cast<double>(complexity) * penalty + 1.0 > 0.0 && score(complexity, penalty) >= limit;
+    }
+
     double rmse() const noexcept { return std::sqrt(sum_ / static_cast<double>(y_.size())); }
     double score(std::size_t complexity, double penalty) const noexcept {
         return penalised_score(rmse(), complexity, penalty);

@@ -552,7 +552,7 @@ private:
     };
 
     // Evaluates candidate c on every row, passing each batch of values to sink(begin, values, count);
-    // false when a row fails.
+    // false when a row fails or the sink returns false.
     template <class Sink>
     bool eval_candidate(const Candidate& c, Scratch& s, Sink sink) const {
         const Member& ma = beam_[c.a];
@@ -562,7 +562,7 @@ private:
             for (std::size_t r = 0; r < rows_; r += kRowBatch) {
                 const std::size_t e = std::min(rows_, r + kRowBatch);
                 if (!split_lanes(ma.part_rows[0] + r, mb.part_rows[1] + r, s.out.data(), e - r)) return false;
-                sink(r, static_cast<const double*>(s.out.data()), e - r);
+                if (!sink(r, static_cast<const double*>(s.out.data()), e - r)) return false;
             }
             return true;
         }
@@ -571,7 +571,7 @@ private:
             for (std::size_t r = 0; r < rows_; r += kRowBatch) {
                 const std::size_t e = std::min(rows_, r + kRowBatch);
                 if (!apply_lanes_from_part(op, ma.rows + r, ma.part_rows[p] + r, s.out.data(), e - r)) return false;
-                sink(r, static_cast<const double*>(s.out.data()), e - r);
+                if (!sink(r, static_cast<const double*>(s.out.data()), e - r)) return false;
             }
             return true;
         }
@@ -586,35 +586,55 @@ private:
                 if (!b) return false;
             }
             if (!apply_lanes(op, a, b, s.out.data(), e - r)) return false;
-            sink(r, static_cast<const double*>(s.out.data()), e - r);
+            if (!sink(r, static_cast<const double*>(s.out.data()), e - r)) return false;
         }
         return true;
     }
 
-    // Scores candidate c on every row into sum; false when a row fails. Where its operands' values are
-    // kept, the operator's lanes add to the score themselves in one pass over all rows; otherwise the
-    // values are made batch by batch and then scored.
-    bool score_candidate(const Candidate& c, Scratch& s, ScoreSum& sum) const {
+    // Scores candidate c on every row into sum; false when a row fails, or when the score can no longer
+    // come out below limit (NaN: no limit), in which case it is of no use to the level. Where its operands'
+    // values are kept, the operator's lanes add to the score themselves, a stretch of rows at a time;
+    // otherwise the values are made batch by batch and then scored.
+    bool score_candidate(const Candidate& c, Scratch& s, ScoreSum& sum, double limit) const {
         const Member& ma = beam_[c.a];
         const Member& mb = beam_[c.b()];
         const OpKind op = c.op();
         const bool binary = arity(op) == 2;
+        const std::size_t k = complexity(c);
+        const double penalty = config_.complexity_penalty;
+        // Rows between two looks at the limit.
+        constexpr std::size_t kStretch = 64;
+        auto stretches = [&](auto pass) {
+            for (std::size_t r = 0; r < rows_; r += kStretch) {
+                const std::size_t n = std::min(kStretch, rows_ - r);
+                if (!sum.add_scored(r, n, [&](const double* y, std::size_t m, double& acc) {
+                        return pass(r, y, m, n, acc);
+                    })) {
+                    return false;
+                }
+                if (sum.cannot_beat(limit, k, penalty)) return false;
+            }
+            return true;
+        };
         if (op == kSplitOp && ma.part_rows[0] && mb.part_rows[1]) {
-            return sum.add_scored(0, rows_, [&](const double* y, std::size_t m, double& acc) {
-                return score_split_lanes(ma.part_rows[0], mb.part_rows[1], y, m, rows_, acc);
+            return stretches([&](std::size_t r, const double* y, std::size_t m, std::size_t n, double& acc) {
+                return score_split_lanes(ma.part_rows[0] + r, mb.part_rows[1] + r, y, m, n, acc);
             });
         }
         if (const int p = op_info(op).part; p >= 0 && ma.part_rows[p]) {
-            return sum.add_scored(0, rows_, [&](const double* y, std::size_t m, double& acc) {
-                return score_lanes_from_part(op, ma.rows, ma.part_rows[p], y, m, rows_, acc);
+            return stretches([&](std::size_t r, const double* y, std::size_t m, std::size_t n, double& acc) {
+                return score_lanes_from_part(op, ma.rows + r, ma.part_rows[p] + r, y, m, n, acc);
             });
         }
         if (ma.rows && (!binary || mb.rows)) {
-            return sum.add_scored(0, rows_, [&](const double* y, std::size_t m, double& acc) {
-                return score_lanes(op, ma.rows, binary ? mb.rows : nullptr, y, m, rows_, acc);
+            return stretches([&](std::size_t r, const double* y, std::size_t m, std::size_t n, double& acc) {
+                return score_lanes(op, ma.rows + r, binary ? mb.rows + r : nullptr, y, m, n, acc);
             });
         }
-        return eval_candidate(c, s, [&](std::size_t r, const double* v, std::size_t n) { sum.add(r, v, n); });
+        return eval_candidate(c, s, [&](std::size_t r, const double* v, std::size_t n) {
+            sum.add(r, v, n);
+            return !sum.cannot_beat(limit, k, penalty);
+        });
     }
 
     // Fits the level's candidates on the pool, block by block, updates the best and extends the beam.
@@ -639,8 +659,20 @@ private:
         bool have = best_.has_value();
         double best_score = have ? best_->score : 0.0;
         std::optional<std::size_t> best_pos;
-        for (std::size_t first = begin; first < end; first += block) {
-            const std::size_t n = std::min(block, end - first);
+        // The first pass is about a quarter-beam, so that the passes after it have a limit; passes then
+        // double up to the block size.
+        std::size_t pass = std::min(block, std::max<std::size_t>(keep, 64));
+        for (std::size_t first = begin, n = 0; first < end; first += n, pass = std::min(block, 2 * pass)) {
+            n = std::min(pass, end - first);
+            // A candidate of this block matters only if it scores below the worst of a full quarter-beam
+            // (which it must beat, coming later) and the best (no higher than that worst); on the last level
+            // only the best counts. Both only improve during the block's fold, so this limit holds for it.
+            double limit = std::numeric_limits<double>::quiet_NaN();
+            if (keep == 0) {
+                if (have) limit = best_score;
+            } else if (top.size() == keep) {
+                limit = top.front().score;
+            }
             std::fill_n(ok.begin(), n, std::uint8_t{0});
             kiv::pool::parallel_for(n, 16, [&](std::size_t b, std::size_t e) {
                 Scratch s;
@@ -648,7 +680,7 @@ private:
                     if (halted()) break;
                     const Candidate& c = all_[first + i];
                     ScoreSum sum(y_);
-                    if (!score_candidate(c, s, sum)) continue;
+                    if (!score_candidate(c, s, sum, limit)) continue;
                     scores[i] = sum.score(complexity(c), config_.complexity_penalty);
                     ok[i] = 1;
                 }
@@ -734,6 +766,7 @@ private:
                 if (double* out = rows[k]) {
                     eval_candidate(joined[k], s, [&](std::size_t r, const double* v, std::size_t n) {
                         std::copy(v, v + n, out + r);
+                        return true;
                     });
                     if (split_ && parts[k][0]) fill_parts(out, parts[k]);
                 }

@@ -43,7 +43,7 @@ struct SearchOptions {
     std::size_t fingerprint_block = std::size_t{1} << 15;
     // Candidates scored per parallel pass before their scores are folded, in order, into the level's best
     // and its best quarter-beam: only that many scores are held at a time.
-    std::size_t score_block = std::size_t{1} << 16;
+    std::size_t score_block = std::size_t{1} << 12;
 
     // Hooks for a caller that runs the search away from its own thread and must be able to end it. None
     // of them changes what the search finds up to the point where it stops.
