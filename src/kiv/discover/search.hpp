@@ -41,8 +41,8 @@ struct SearchOptions {
     std::size_t row_cache_bytes = std::size_t{256} << 20;
     // Candidates fingerprinted per parallel pass before they are admitted in order.
     std::size_t fingerprint_block = std::size_t{1} << 15;
-    // Candidates scored per parallel pass before their scores are folded, in order, into the level's best
-    // and its best quarter-beam: only that many scores are held at a time.
+    // Candidates scored per parallel pass, at most, before their scores are folded, in order, into the
+    // level's best and its best quarter-beam: only that many scores are held at a time.
     std::size_t score_block = std::size_t{1} << 12;
 
     // Hooks for a caller that runs the search away from its own thread and must be able to end it. None
