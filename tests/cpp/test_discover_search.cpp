@@ -340,7 +340,7 @@ TEST(BeamSearch, AgreesWithTheLiteralSearch) {
         cfg.max_complexity = pick(0u, 2u, 3u, 4u, 5u, 5u, 6u, 6u);
         cfg.beam_width = pick(0u, 3u, 4u, 9u, 40u, 120u, 400u);
         cfg.precision_goal = pick(1e-10, 1e-10, -1.0, 0.3, kNaN);
-        cfg.complexity_penalty = pick(0.001, 0.0, 0.05, -0.01);
+        cfg.complexity_penalty = pick(0.001, 0.0, 0.05, -0.01, -0.5);
         cfg.use_trig = rng() % 2;
         cfg.use_kiv = rng() % 3 != 0;
         std::size_t n = (rng() % 8 == 0) ? cols + 1 : (rng() % 8 == 0 ? cols - 1 : cols);
