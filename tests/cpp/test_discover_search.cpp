@@ -384,6 +384,20 @@ TEST(BeamSearch, AgreesWithTheLiteralSearchOnLargerSearches) {
     }
 }
 
+// A penalty that makes the factor negative turns a growing sum into a falling score: no candidate may be
+// cut short then.
+TEST(BeamSearch, NegativeFactorsCutNothingShort) {
+    std::vector<double> col(300);
+    for (std::size_t i = 0; i < col.size(); ++i) col[i] = 0.1 + 0.01 * static_cast<double>(i);
+    const std::vector<double> y = awkward(col);
+    SearchConfig cfg;
+    cfg.max_complexity = 6;
+    cfg.beam_width = 80;
+    cfg.complexity_penalty = -0.6;
+    cfg.precision_goal = -1e300;  // negative scores would meet the default goal
+    expect_same(fast({col}, y, 1, cfg, SearchOptions{}.row_cache_bytes, 100, 20), slow({col}, y, 1, cfg), "penalty -0.6");
+}
+
 // The same searches in child processes whose pools run 1 and 3 threads give identical results.
 TEST(BeamSearch, IndependentOfThreadCount) {
     std::vector<double> col(400);
