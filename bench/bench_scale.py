@@ -20,6 +20,7 @@ import pathlib
 import resource
 import subprocess
 import sys
+import tempfile
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 
@@ -28,14 +29,20 @@ def run(driver, case, mc, bw, limit_bytes):
     def limit():
         resource.setrlimit(resource.RLIMIT_AS, (limit_bytes, limit_bytes))
 
-    proc = subprocess.run([str(driver), case, "fast", "1", str(mc), str(bw)], capture_output=True, text=True,
-                          preexec_fn=limit)
+    # stderr goes to a file: held in this process, a long one would raise the peak memory that children
+    # started after it inherit across exec.
+    with tempfile.TemporaryFile(mode="w+") as err:
+        proc = subprocess.run([str(driver), case, "fast", "1", str(mc), str(bw)], stdout=subprocess.PIPE,
+                              stderr=err, text=True, preexec_fn=limit)
+        err.seek(0, 2)
+        err.seek(max(0, err.tell() - 4096))
+        stderr = err.read()
     for line in proc.stdout.splitlines():
         if line.startswith("impl=fast"):
             fields = dict(f.split("=", 1) for f in line.split(" ", 6))
             return {"seconds": float(fields["seconds"]), "mib": int(fields["peak_kib"]) / 1024.0,
                     "result": (fields["score"], fields["formula"])}
-    reason = (proc.stderr.strip().splitlines() or ["exit status %d" % proc.returncode])[-1]
+    reason = (stderr.strip().splitlines() or ["exit status %d" % proc.returncode])[-1]
     return {"failed": reason[:60]}
 
 
