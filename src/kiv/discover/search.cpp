@@ -417,15 +417,15 @@ private:
         return store_.back().get();
     }
 
-    // Storage for the split operator's two parts on every row when the allowance lasts; nulls otherwise.
-    // Parts may take the allowance down to a third of it, which stays for the rows of later members:
-    // a member without parts costs its kiv pairs an exp and a log a row, one without rows a re-evaluation
-    // of all its tokens.
+    // Whether a member's parts fit in what is left of the allowance. Parts may take it down to a third,
+    // which stays for the rows of later members: a member without parts costs its kiv pairs an exp and a
+    // log a row, one without rows a re-evaluation of all its tokens.
     bool parts_fit(std::size_t left) const noexcept {
         const std::size_t bytes = 2 * rows_ * sizeof(double);
         return rows_ > 0 && bytes <= left && left - bytes >= options_.row_cache_bytes / 3;
     }
 
+    // Storage for the split operator's two parts on every row when the allowance lasts; nulls otherwise.
     std::array<double*, 2> reserve_parts() {
         const std::size_t bytes = 2 * rows_ * sizeof(double);
         if (!parts_fit(cache_left_)) return {};
@@ -664,9 +664,10 @@ private:
         std::size_t pass = std::min(block, std::max<std::size_t>(keep, 64));
         for (std::size_t first = begin, n = 0; first < end; first += n, pass = std::min(block, 2 * pass)) {
             n = std::min(pass, end - first);
-            // A candidate of this block matters only if it scores below the worst of a full quarter-beam
-            // (which it must beat, coming later) and the best (no higher than that worst); on the last level
-            // only the best counts. Both only improve during the block's fold, so this limit holds for it.
+            // A candidate of this pass can matter only by scoring below the worst of a full quarter-beam
+            // (which, coming later, it must beat outright); beating the best takes no more, the best being no
+            // higher. On the last level only the best counts. Both only improve during the pass's fold, so
+            // the limit taken here holds for all of it.
             double limit = std::numeric_limits<double>::quiet_NaN();
             if (keep == 0) {
                 if (have) limit = best_score;
