@@ -104,12 +104,13 @@ TEST(SearchHooks, StopOrPastDeadlineOnEntryEndsAfterTheSeeds) {
     }
 }
 
-// A stop from another thread in the middle of a long level ends the search promptly, with the best over
-// the levels that were fitted in full; the pool then serves the next search normally.
+// A stop from another thread ends the search promptly, with the best over the levels that were fitted in
+// full; the pool then serves the next search normally. The search waits in its level-2 report until the
+// other thread has set the flag, so the stop always lands before the search could end by itself.
 TEST(SearchHooks, StopFromAnotherThreadKeepsTheCompletedLevels) {
     Columns x;
     std::vector<double> y;
-    problem(20000, x, y);  // the full search would take many seconds
+    problem(20000, x, y);
     SearchConfig cfg;
     cfg.max_complexity = 9;
     std::atomic<bool> stop{false};
@@ -119,12 +120,13 @@ TEST(SearchHooks, StopFromAnotherThreadKeepsTheCompletedLevels) {
     std::vector<Level> levels;
     opt.progress = [&](std::uint64_t level, const FitResult& best) {
         levels.push_back({level, best.formula, best.score});
-        if (level == 2) level_two = true;
+        if (level != 2) return;
+        level_two = true;
+        while (!stop) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     };
     Clock::time_point stopped_at;
     std::thread stopper([&] {
         while (!level_two) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
         stopped_at = Clock::now();
         stop = true;
     });

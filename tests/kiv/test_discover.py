@@ -134,6 +134,10 @@ def test_no_leak_on_success_and_error_paths():
 
 # ---- progress and time limit -----------------------------------------------------------------------------
 
+# Settings under which a search of _slow_problem runs for many seconds, so that only a stop ends it early.
+LONG = dict(max_complexity=14, beam_width=8000)
+
+
 def _slow_problem(rows=3000, seed=0):
     rng = np.random.default_rng(seed)
     X = rng.uniform(0.5, 3.0, (rows, 3))
@@ -179,13 +183,13 @@ def test_time_limit_returns_the_best_so_far_with_a_warning():
     seen = []
     start = time.monotonic()
     with pytest.warns(kiv.SearchStoppedWarning, match="time limit of 0.5 s reached"):
-        f = kiv.discover(X, y, time_limit=0.5, progress=lambda level, best: seen.append(best))
+        f = kiv.discover(X, y, time_limit=0.5, progress=lambda level, best: seen.append(best), **LONG)
     elapsed = time.monotonic() - start
     assert f.stopped_early and elapsed < 3.0
     assert f == kiv.Formula(seen[-1].tokens, f.feature_names, error=seen[-1].error, stopped_early=True,
                             settings=f.settings)
     # The best over the levels fitted in full is what a search with just those levels finds.
-    full = kiv.discover(X, y, max_complexity=len(seen))
+    full = kiv.discover(X, y, max_complexity=len(seen), beam_width=LONG["beam_width"])
     assert full.tokens == f.tokens and full.error == f.error and not full.stopped_early
 
 
@@ -205,7 +209,7 @@ def test_other_threads_run_during_a_search():
         start = time.monotonic()
         with warnings.catch_warnings():
             warnings.simplefilter("ignore", kiv.SearchStoppedWarning)
-            kiv.discover(X, y, time_limit=1.0)
+            kiv.discover(X, y, time_limit=1.0, **LONG)
         during = [s for s in ticks if s >= start]
     finally:
         stop.set()
@@ -240,7 +244,7 @@ def watch(level, best):
     peak[0] = max(peak[0], in_use())
     print(f"level {level}", flush=True)
 try:
-    kiv.discover(X, y, progress=watch)
+    kiv.discover(X, y, progress=watch, max_complexity=14, beam_width=8000)  # runs for many seconds
     print("finished")
 except KeyboardInterrupt:
     t = time.monotonic()
