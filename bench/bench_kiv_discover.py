@@ -84,7 +84,7 @@ rng = np.random.default_rng(0)
 X = rng.uniform(0.5, 3.0, (3000, 3)); y = rng.normal(size=3000)
 print("ready", flush=True)
 try:
-    kiv.discover(X, y)
+    kiv.discover(X, y, max_complexity=14, beam_width=8000)  # runs for many seconds
     print("finished", flush=True)
 except KeyboardInterrupt:
     print(repr(time.monotonic()), flush=True)
