@@ -44,13 +44,13 @@ void dealloc_instance(PyObject* self) {
 // A class type object, created from its PyType_Spec on first use and kept until the interpreter ends.
 class LazyType {
 public:
-    explicit LazyType(PyType_Spec* spec, vectorcallfunc constructor = nullptr)
-        : spec_(spec), constructor_(constructor) {}
+    explicit LazyType(PyType_Spec* layout, vectorcallfunc constructor = nullptr)
+        : layout_(layout), constructor_(constructor) {}
 
     // The type, or PyErrorSet with the interpreter's error (registration returns that error).
     PyTypeObject* get() {
         if (type_.get() == nullptr) {
-            PyObject* t = PyType_FromSpec(spec_);
+            PyObject* t = PyType_FromSpec(layout_);
             if (t == nullptr) throw PyErrorSet{};
             if (type_.get() == nullptr) {
                 // With a vectorcall for calls of the type object itself (the constructor), the call
@@ -76,7 +76,7 @@ public:
     }
 
 private:
-    PyType_Spec* spec_;
+    PyType_Spec* layout_;  // the type's slots, flags and name
     vectorcallfunc constructor_;
     Cached type_;
 };

@@ -52,14 +52,12 @@ def test_local_cluster_with_two_worker_processes_gives_the_serial_results():
 
 def test_example_fits_noisy_data_and_saves_a_plot(tmp_path, monkeypatch):
     pytest.importorskip("matplotlib")
-    import importlib.util
+    import runpy
     from pathlib import Path
 
     path = Path(__file__).resolve().parents[2] / "examples" / "discover_noisy.py"
-    spec = importlib.util.spec_from_file_location("discover_noisy", path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    example = runpy.run_path(str(path), run_name="discover_noisy")
     out = tmp_path / "plot.png"
-    formula = module.main(str(out))
+    formula = example["main"](str(out))
     assert out.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
     assert formula.feature_names == ("t",) and formula.error < 0.15
