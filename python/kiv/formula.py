@@ -434,16 +434,22 @@ class Formula:
     ``text`` is the plain formula text with the feature names; ``error`` the penalised score the search
     reported (rmse * (1 + complexity_penalty * complexity); None for a formula read from text);
     ``complexity`` the token count; ``stopped_early`` whether the search was cut short by its time limit;
-    ``settings`` the search settings it was found with (None when read from text).
+    ``settings`` the search settings it was found with (None when read from text); ``rmse`` the error on
+    the training rows without the penalty, ``score`` what the search ranked by, ``r2`` the coefficient of
+    determination on the training rows (each None for a formula read from text).
     """
 
-    __slots__ = ("_tokens", "_names", "_error", "_stopped", "_settings", "_text")
+    __slots__ = ("_tokens", "_names", "_error", "_stopped", "_settings", "_text", "_rmse", "_score", "_r2")
 
-    def __init__(self, tokens, feature_names, *, error=None, stopped_early=False, settings=None):
+    def __init__(self, tokens, feature_names, *, error=None, stopped_early=False, settings=None, rmse=None,
+                 score=None, r2=None):
         names = check_feature_names(feature_names)
         self._tokens = _check_tokens(tokens, len(names))
         self._names = names
         self._error = None if error is None else float(error)
+        self._rmse = None if rmse is None else float(rmse)
+        self._score = None if score is None else float(score)
+        self._r2 = None if r2 is None else float(r2)
         self._stopped = bool(stopped_early)
         self._settings = None if settings is None else tuple(sorted(dict(settings).items()))
         self._text = None
@@ -500,6 +506,18 @@ class Formula:
     @property
     def error(self):
         return self._error
+
+    @property
+    def rmse(self):
+        return self._rmse
+
+    @property
+    def score(self):
+        return self._score
+
+    @property
+    def r2(self):
+        return self._r2
 
     @property
     def complexity(self):
@@ -725,9 +743,10 @@ class Formula:
     # -- value semantics --
 
     def _key(self):
-        err = None if self._error is None else struct.pack("<d", self._error)
+        err, rmse, score, r2 = (None if v is None else struct.pack("<d", v)
+                                for v in (self._error, self._rmse, self._score, self._r2))
         toks = tuple((k, i, struct.pack("<d", v)) for k, i, v in self._tokens)
-        return (toks, self._names, err, self._stopped, self._settings)
+        return (toks, self._names, err, self._stopped, self._settings, rmse, score, r2)
 
     def __eq__(self, other):
         if not isinstance(other, Formula):
@@ -738,7 +757,8 @@ class Formula:
         return hash(self._key())
 
     def __reduce__(self):
-        return (_restore, (self._tokens, self._names, self._error, self._stopped, self._settings))
+        return (_restore, (self._tokens, self._names, self._error, self._stopped, self._settings, self._rmse,
+                           self._score, self._r2))
 
     def __repr__(self):
         parts = [repr(self.text)]
@@ -755,5 +775,6 @@ class Formula:
         return self.text
 
 
-def _restore(tokens, names, error, stopped, settings):
-    return Formula(tokens, names, error=error, stopped_early=stopped, settings=settings)
+def _restore(tokens, names, error, stopped, settings, rmse=None, score=None, r2=None):
+    return Formula(tokens, names, error=error, stopped_early=stopped, settings=settings, rmse=rmse, score=score,
+                   r2=r2)
