@@ -194,7 +194,7 @@ def test_to_latex():
 
 
 def test_equality_hash_pickle_repr():
-    f = kiv.discover([1.0, 2.0, 3.0], [2.0, 4.0, 6.0])
+    f = kiv.discover([1.0, 2.0, 3.0], [2.0, 4.0, 6.0], feature_names=["x"])
     g = pickle.loads(pickle.dumps(f))
     assert g == f and hash(g) == hash(f) and g.settings == f.settings
     assert Formula.parse("x", ["x"]) != Formula.parse("z", ["z"])
