@@ -158,6 +158,16 @@ def r2_of(rmse, y):
     return 1.0 if rmse == 0.0 else 0.0
 
 
+def names_as_they_come():
+    """Whether Formula takes any string as a feature name (the name rules that let data frames come as
+    they are)."""
+    try:
+        Formula([(2, 0, 0.0)], ["sepal length (cm)"])
+    except ValueError:
+        return False
+    return True
+
+
 def rng_for(seed):
     return random.Random(seed)
 
