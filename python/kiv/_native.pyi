@@ -1,24 +1,32 @@
-# Types of kiv's native module (src/numpy): the ufuncs and gufuncs, and the entries behind discovery.
-from collections.abc import Callable
-from typing import Final, TypedDict
+# Types of the kiv package's native module (numpy ufuncs and gufuncs over the core, and the private entries
+# that kiv's Python sources call).
+from collections.abc import Callable, Sequence
+from typing import SupportsIndex, TypeAlias, TypedDict
 
 import numpy as np
-import numpy.typing as npt
+from numpy.typing import NDArray
 
-exp: Final[np.ufunc]
-ln: Final[np.ufunc]
-sqrt: Final[np.ufunc]
-sin: Final[np.ufunc]
-cos: Final[np.ufunc]
-add: Final[np.ufunc]
-sub: Final[np.ufunc]
-mul: Final[np.ufunc]
-div: Final[np.ufunc]
-pow: Final[np.ufunc]  # noqa: A001
-tension: Final[np.ufunc]
-octonion_mul: Final[np.ufunc]
+# Element-wise ufuncs with one float64 loop ("d->d" or "dd->d").
+exp: np.ufunc
+ln: np.ufunc
+sqrt: np.ufunc
+sin: np.ufunc
+cos: np.ufunc
+add: np.ufunc
+sub: np.ufunc
+mul: np.ufunc
+div: np.ufunc
+pow: np.ufunc
+tension: np.ufunc
 
-def _geometric_product_gufunc(signature: tuple[int, ...], /) -> np.ufunc: ...
+# The gufunc (8),(8)->(8); kiv.octonion_mul wraps it.
+octonion_mul: np.ufunc
+
+# A formula token as the native side reads and writes it: (kind, index, value), kind 0 a constant, 1 a free
+# parameter, 2 variable number index, 3 operator number index (the package's codes).
+_Token: TypeAlias = tuple[int, int, float]
+
+def _geometric_product_gufunc(signature: Sequence[SupportsIndex], /) -> np.ufunc: ...
 
 class SearchDefaults(TypedDict):
     max_complexity: int
@@ -28,15 +36,14 @@ class SearchDefaults(TypedDict):
     use_kiv: bool
     complexity_penalty: float
 
-# The search settings' defaults, read from the core's SearchConfig, in the public order.
-search_defaults: Final[SearchDefaults]
+# The search settings' defaults, read from the core's SearchConfig, in their public order.
+search_defaults: SearchDefaults
 
-# A token: (kind, index, value).
-_Token = tuple[int, int, float]
-
+# The settings by keyword only, each defaulting to search_defaults; precision_goal relative to rms(y).
+# Returns (tokens, score, rmse, r2, stop reason, levels fitted in full), or None.
 def _discover(
-    X: npt.ArrayLike,
-    y: npt.ArrayLike,
+    X: NDArray[np.float64],
+    y: NDArray[np.float64],
     *,
     max_complexity: int = ...,
     beam_width: int = ...,
@@ -47,5 +54,5 @@ def _discover(
     time_limit: float | None = None,
     progress: Callable[[int, tuple[_Token, ...], float, float, float], object] | None = None,
 ) -> tuple[tuple[_Token, ...], float, float, float, int, int] | None: ...
-def _evaluate(tokens: tuple[_Token, ...], X: npt.ArrayLike, /) -> npt.NDArray[np.float64]: ...
-def _render(tokens: tuple[_Token, ...], /) -> str: ...
+def _evaluate(tokens: Sequence[_Token], X: NDArray[np.float64]) -> NDArray[np.float64]: ...
+def _render(tokens: Sequence[_Token]) -> str: ...
