@@ -6,7 +6,7 @@ import math
 import sys
 import warnings
 from collections.abc import Callable, Sequence
-from typing import Any, TypedDict
+from typing import Any, NamedTuple
 
 import numpy.typing as npt
 
@@ -23,7 +23,9 @@ class SearchStoppedWarning(RuntimeWarning):
     """The search was cut short by its time limit; the formula is the best found until then."""
 
 
-class _Settings(TypedDict):
+class _Settings(NamedTuple):
+    """The settings of one search, checked, in the public order (the keywords of ``_native._discover``)."""
+
     max_complexity: int
     beam_width: int
     precision_goal: float
@@ -39,23 +41,23 @@ def _settings(max_complexity: object, beam_width: object, precision_goal: object
     penalty = real(complexity_penalty, "complexity_penalty")
     if not (math.isfinite(penalty) and penalty >= 0.0):
         raise ValueError(f"complexity_penalty: expected a finite number >= 0, got {penalty!r}")
-    s: _Settings = {
-        "max_complexity": count(max_complexity, "max_complexity", least=1, why=" (a formula has one token or more)"),
-        "beam_width": count(beam_width, "beam_width", least=4,
-                            why=" (each level keeps its best beam_width // 4 candidates to build on, so a smaller "
-                                "width keeps none)"),
-        "precision_goal": real(precision_goal, "precision_goal", allow_nan=False),
-        "use_trig": flag(use_trig, "use_trig"),
-        "use_kiv": flag(use_kiv, "use_kiv"),
-        "complexity_penalty": penalty,
-        "time_limit": None,
-    }
+    seconds = None
     if time_limit is not None:
         t = real(time_limit, "time_limit")
         if not t > 0:
             raise ValueError(f"time_limit: expected a positive number of seconds, got {time_limit!r}")
-        s["time_limit"] = t if math.isfinite(t) else None
-    return s
+        seconds = t if math.isfinite(t) else None
+    return _Settings(
+        max_complexity=count(max_complexity, "max_complexity", least=1, why=" (a formula has one token or more)"),
+        beam_width=count(beam_width, "beam_width", least=4,
+                         why=" (each level keeps its best beam_width // 4 candidates to build on, so a smaller "
+                             "width keeps none)"),
+        precision_goal=real(precision_goal, "precision_goal", allow_nan=False),
+        use_trig=flag(use_trig, "use_trig"),
+        use_kiv=flag(use_kiv, "use_kiv"),
+        complexity_penalty=penalty,
+        time_limit=seconds,
+    )
 
 
 class _Bar:
@@ -149,12 +151,12 @@ def discover(X: npt.ArrayLike, y: npt.ArrayLike, *, feature_names: Sequence[str]
     def formula(tokens: tuple[tuple[int, int, float], ...], score: float, rmse: float, r2: float,
                 stopped: bool = False) -> Formula:
         return Formula(tokens, names, error=score, score=score, rmse=rmse, r2=r2, stopped_early=stopped,
-                       settings=settings)
+                       settings=settings._asdict())
 
     bar = None
     user: Callable[[int, Formula], object] | None
     if progress is True:
-        bar = _Bar(max(1, min(settings["max_complexity"], 1 << 20)))
+        bar = _Bar(max(1, min(settings.max_complexity, 1 << 20)))
         user = bar
     elif progress is None or progress is False:
         user = None
@@ -171,11 +173,7 @@ def discover(X: npt.ArrayLike, y: npt.ArrayLike, *, feature_names: Sequence[str]
             report(level, formula(tokens, score, rmse, r2))
 
     try:
-        found = _native._discover(arr, target, max_complexity=settings["max_complexity"],
-                                  beam_width=settings["beam_width"], precision_goal=settings["precision_goal"],
-                                  use_trig=settings["use_trig"], use_kiv=settings["use_kiv"],
-                                  complexity_penalty=settings["complexity_penalty"],
-                                  time_limit=settings["time_limit"], progress=callback)
+        found = _native._discover(arr, target, **settings._asdict(), progress=callback)
     finally:
         if bar is not None:
             bar.close()
@@ -185,6 +183,6 @@ def discover(X: npt.ArrayLike, y: npt.ArrayLike, *, feature_names: Sequence[str]
     tokens, score, rmse, r2, stopped, levels = found
     result = formula(tokens, score, rmse, r2, stopped != 0)
     if stopped:
-        warnings.warn(f"kiv.discover: time limit of {settings['time_limit']} s reached after {levels} full "
+        warnings.warn(f"kiv.discover: time limit of {settings.time_limit} s reached after {levels} full "
                       f"level(s); returning the best formula found so far", SearchStoppedWarning, stacklevel=2)
     return result
