@@ -13,7 +13,7 @@ typecheck() {
     if [ -z "$wheel" ]; then
         rm -rf build/wheels
         quietly build/wheel.log "$(find_python)" -m pip wheel -q --no-deps -w build/wheels .
-        wheel=$(ls build/wheels/kiv_core-*.whl)
+        wheel=$(ls build/wheels/kiv-*.whl)
     fi
     rm -rf "$venv"
     "$(find_python)" -m venv "$venv"
