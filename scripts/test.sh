@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up its own Python 3.13 virtual environment, builds the module, and runs every test: the Python suite
-# against the installed module, the C++ unit tests, the type checks of the wheel, and both suites again
-# under address and undefined-behaviour sanitizers. Ends with one summary block, a line per stage.
+# against the installed module, the documentation build (warnings are errors), the C++ unit tests, the type
+# checks of the wheel, and both suites again under address and undefined-behaviour sanitizers. Ends with
+# one summary block, a line per stage.
 #
 # A stage is a function run by run_stage; it reports its counts with stage_result (scripts/common.sh).
 # The C++ stages install Debian's libgtest-dev when GoogleTest is missing (the command says so first);
@@ -36,6 +37,12 @@ kiv_tests() {
     pytest_stage "$PY" tests/kiv
 }
 
+docs_build() {
+    quietly build/docs-install.log "$PY" -m pip install -q "$WHEEL[docs]"
+    KIV_DOCS_PYTHON="$PY" quietly build/docs.log bash scripts/docs.sh -W --keep-going
+    stage_result "no warnings; $(grep -c 'sphx-glr-thumbcontainer' build/docs/html/auto_examples/index.html) gallery examples run"
+}
+
 cpp_tests() {
     if skip_cpp_tests; then
         stage_result "skipped (KIV_SKIP_CPP_TESTS=1)"
@@ -52,6 +59,7 @@ cpp_tests() {
 run_stage "build the wheel, install it and the test dependencies" install_module
 run_stage "Python tests" python_tests
 run_stage "kiv package tests" kiv_tests
+run_stage "documentation (warnings are errors)" docs_build
 run_stage "C++ unit tests" cpp_tests
 # These two run their own stages.
 bash scripts/typecheck.sh "$WHEEL"
