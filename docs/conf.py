@@ -47,7 +47,8 @@ html_show_sourcelink = False
 
 # The gallery: every plot_*.py under gallery/ runs while the site is built, and its figures are kept.
 # Subfolders are the gallery's sections (discovery, arrays, algebra); an example joins a section by being
-# put in its folder. KIV_DOCS_FAST=1 skips running them (a quick look at the text while writing).
+# put in its folder. The Pareto front of a search (the best formula per complexity) belongs in discovery/,
+# beside the fit with its residuals, once the search reports one. KIV_DOCS_FAST=1 skips running them (a quick look at the text while writing).
 sphinx_gallery_conf = {
     "examples_dirs": ["gallery"],
     "gallery_dirs": ["auto_examples"],
