@@ -220,9 +220,13 @@ def test_other_threads_run_during_a_search():
 # ---- Ctrl-C ----------------------------------------------------------------------------------------------
 
 CHILD = r"""
-import ctypes, gc, os, sys, time
+import ctypes, gc, os, signal, sys, time
 import numpy as np
 import kiv
+
+# Started from a background job (nohup ... &), a process inherits SIGINT ignored, and the interpreter then
+# installs no KeyboardInterrupt handler. Ctrl-C at a terminal meets the default one: put it back.
+signal.signal(signal.SIGINT, signal.default_int_handler)
 
 libc = ctypes.CDLL("libc.so.6")
 class MallInfo2(ctypes.Structure):
@@ -255,10 +259,16 @@ except KeyboardInterrupt:
 """
 
 
-def test_ctrl_c_stops_the_search_quickly_and_frees_its_memory():
+def _ignore_sigint():
+    signal.signal(signal.SIGINT, signal.SIG_IGN)
+
+
+# "ignored": as the test command's children are when it was started with nohup ... &.
+@pytest.mark.parametrize("inherited_sigint", [None, _ignore_sigint], ids=["default", "ignored"])
+def test_ctrl_c_stops_the_search_quickly_and_frees_its_memory(inherited_sigint):
     env = dict(os.environ)
     proc = subprocess.Popen([sys.executable, "-c", CHILD], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
-                            env=env)
+                            env=env, preexec_fn=inherited_sigint)
     # Levels 3 to 7 take most of the search's time: interrupt once level 2 is reported, and a little later.
     while (line := proc.stdout.readline().strip()) != "level 2":
         assert line.startswith("level"), (line, proc.stderr.read())

@@ -1,0 +1,45 @@
+# Types of the kiv package's native module (numpy ufuncs and gufuncs over the core, and the private entries
+# that kiv's Python sources call).
+from collections.abc import Callable, Sequence
+from typing import SupportsIndex, TypeAlias
+
+import numpy as np
+from numpy.typing import NDArray
+
+# Element-wise ufuncs with one float64 loop ("d->d" or "dd->d").
+exp: np.ufunc
+ln: np.ufunc
+sqrt: np.ufunc
+sin: np.ufunc
+cos: np.ufunc
+add: np.ufunc
+sub: np.ufunc
+mul: np.ufunc
+div: np.ufunc
+pow: np.ufunc
+tension: np.ufunc
+
+# The gufunc (8),(8)->(8); kiv.octonion_mul wraps it.
+octonion_mul: np.ufunc
+
+# A formula token as the native side reads and writes it: (kind, index, value), kind 0 a constant, 1 a free
+# parameter, 2 variable number index, 3 operator number index (the package's codes).
+_Token: TypeAlias = tuple[int, int, float]
+
+def _geometric_product_gufunc(signature: Sequence[SupportsIndex], /) -> np.ufunc: ...
+
+# Positional only at run time (the text signature names the parameters, the call takes none by keyword).
+def _discover(
+    X: NDArray[np.float64],
+    y: NDArray[np.float64],
+    max_complexity: int,
+    beam_width: int,
+    precision_goal: float,
+    complexity_penalty: float,
+    use_trig: bool,
+    use_kiv: bool,
+    time_limit: float | None,
+    progress: Callable[[int, tuple[_Token, ...], float], object] | None,
+) -> tuple[tuple[_Token, ...], float, int, int] | None: ...
+def _evaluate(tokens: Sequence[_Token], X: NDArray[np.float64]) -> NDArray[np.float64]: ...
+def _render(tokens: Sequence[_Token]) -> str: ...
