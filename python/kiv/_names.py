@@ -26,10 +26,10 @@ _ALIASES: Final[dict[str, str]] = {"log": "ln"}
 _TEXT_WORDS: Final[frozenset[str]] = frozenset(
     {"e", "π", "pi", "inf", "infinity", "nan", *_ALIASES, *(op.name for op in OPERATORS if op.form == "call")})
 
-# Identifiers the exported source or SymPy expression uses for itself, besides the keywords and the
+# Identifiers the exported source (its default function name f included) or SymPy uses for itself, besides the keywords and the
 # "_kiv" prefix of the exported helpers.
 _PYTHON_WORDS: Final[frozenset[str]] = frozenset(
-    {"np", "X", "math", "recip", "div", *_TEXT_WORDS, *(op.name for op in OPERATORS)})
+    {"np", "X", "f", "math", "recip", "div", *_TEXT_WORDS, *(op.name for op in OPERATORS)})
 
 
 def nfkc(name: str) -> str:

@@ -160,7 +160,9 @@ def _number_text(v: float) -> str:
     d = _ops.TEXT_DECIMALS
     if v == 0 or 0.1 <= abs(v) < 1e6:
         return f"{v:.{d}f}"
-    return f"{v:.{d}e}"
+    text = f"{v:.{d}e}"
+    # Near the largest double the rounded text would read back as infinity.
+    return text if math.isfinite(float(text)) else repr(v)
 
 
 def _full_number(v: float) -> str:

@@ -73,7 +73,7 @@ def test_more_than_three_features_get_default_names_and_same_tokens():
 def test_one_dimensional_x_lists_and_data_frames():
     x = [1.0, 2.0, 3.0]
     f = kiv.discover(x, [2.0, 4.0, 6.0])
-    assert f.text == "(x + x)" and f.error == 0.0 and f.feature_names == ("x",)
+    assert f.text == "(x0 + x0)" and f.error == 0.0 and f.feature_names == ("x0",)
     pd = pytest.importorskip("pandas")
     df = pd.DataFrame({"speed": [1.0, 2.0, 3.0], "time": [2.0, 1.0, 0.5]})
     g = kiv.discover(df, df.speed * df.time)
@@ -90,12 +90,13 @@ BAD_INPUT = [
     (dict(X=[[1.0], [math.nan]], y=[1.0, 2.0]), ValueError, "X: contains NaN or infinity (row 1, feature 0)"),
     (dict(X=[[1.0], [2.0]], y=[1.0, math.inf]), ValueError, "y: contains NaN or infinity (sample 1)"),
     (dict(X=np.ones((2, 137)), y=[1.0, 2.0]), ValueError, "X: 137 features, more than the 136"),
-    (dict(X=[[1.0], [2.0]], y=[1.0, 2.0], feature_names=["2x"]), ValueError,
-     "feature_names: '2x' is not a valid Python identifier"),
+    (dict(X=[[1.0], [2.0]], y=[1.0, 2.0], feature_names=[""]), ValueError, "feature_names: a name is empty"),
+    (dict(X=[[1.0, 2.0]], y=[1.0], feature_names=["x", "ｘ"]), ValueError,
+     "feature_names: 'ｘ' is the same name as 'x' to Python"),
     (dict(X=[[1.0, 2.0]], y=[1.0], feature_names=["a", "a"]), ValueError, "feature_names: 'a' appears more than once"),
     (dict(X=[[1.0, 2.0]], y=[1.0], feature_names=["a"]), ValueError, "feature_names: 1 names given for 2 features"),
-    (dict(X=[[1.0]], y=[1.0], feature_names=["exp"]), ValueError, "feature_names: 'exp' is reserved"),
-    (dict(X=[[1.0]], y=[1.0], feature_names=["lambda"]), ValueError, "'lambda' is not a valid Python identifier"),
+    (dict(X=[[1.0]], y=[1.0], feature_names=["a\nb"]), ValueError, "feature_names: 'a\\nb' contains a control"),
+    (dict(X=[[1.0]], y=[1.0], feature_names=[1.5]), ValueError, "feature_names: 1.5 is not a string"),
     (dict(X=[["a"]], y=[1.0]), ValueError, "X: values must be real numbers"),
     (dict(X=[[1j]], y=[1.0]), ValueError, "X: complex values are not supported"),
     (dict(X=np.ones((2, 2, 2)), y=[1.0, 2.0]), ValueError, "X: expected a 2-D array"),
@@ -116,10 +117,11 @@ def test_bad_input_names_the_argument_and_the_problem(kwargs, exc, message):
     assert message in str(info.value)
 
 
-def test_data_frame_column_names_are_checked():
+def test_data_frame_column_names_are_taken_as_they_come():
     pd = pytest.importorskip("pandas")
-    with pytest.raises(ValueError, match=r"X \(its column names\): 'my col' is not a valid Python identifier"):
-        kiv.discover(pd.DataFrame({"my col": [1.0, 2.0]}), [1.0, 2.0])
+    f = kiv.discover(pd.DataFrame({"my col": [1.0, 2.0, 3.0]}), [2.0, 4.0, 6.0])
+    assert f.feature_names == ("my col",) and f.text == "(`my col` + `my col`)"
+    assert f.identifiers == {"my col": "my_col"}
 
 
 def test_no_leak_on_success_and_error_paths():
