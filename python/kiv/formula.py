@@ -7,6 +7,7 @@ typographic LaTeX forms.
 
 from __future__ import annotations
 
+import importlib
 import keyword
 import math
 import numbers
@@ -14,7 +15,8 @@ import operator
 import re
 import struct
 from collections.abc import Callable, Iterable, Mapping, Sequence
-from typing import TYPE_CHECKING, Any, Final, TypeVar
+from types import ModuleType
+from typing import Any, Final, NoReturn, TypeVar
 
 import numpy as np
 from numpy.typing import ArrayLike, NDArray
@@ -31,8 +33,8 @@ from kiv._names import (
 from kiv._ops import CONST, E, OP, PARAM, PI, VAR, Operator, Token
 from kiv._validate import as_matrix
 
-if TYPE_CHECKING:
-    import sympy
+# The input checks are untyped; this is the type they have.
+_as_matrix: Final[Callable[..., NDArray[np.float64]]] = as_matrix
 
 __all__ = ["Formula", "MAX_FEATURES", "default_feature_names", "check_feature_names"]
 
@@ -225,7 +227,7 @@ class _Reader:
         self.names = names or {}
         self.letters = letters
 
-    def fail(self, what: str, at: int | None = None) -> Any:
+    def fail(self, what: str, at: int | None = None) -> NoReturn:
         at = self.i if at is None else at
         raise ValueError(f"text: cannot read the formula at position {at} ({self.s[at:at + 12]!r}): {what}")
 
@@ -562,6 +564,11 @@ numpy_div = _native_op(_ops.BY_NAME["div"])
 _SYMPY: dict[str, Any] = {}
 
 
+def _import_sympy() -> ModuleType:
+    # SymPy is optional and untyped: imported on first use, its names typed as Any.
+    return importlib.import_module("sympy")
+
+
 def _sympy_numeric(sp: Any, args: tuple[Any, ...], prec: int, numeric: Callable[..., Any]) -> Any:
     """The native operator on arguments that evaluate to real floats, as a SymPy Float; None otherwise (SymPy
     then keeps the expression)."""
@@ -586,29 +593,32 @@ def sympy_kiv() -> Any:
     """
     if "kiv" in _SYMPY:
         return _SYMPY["kiv"]
-    import sympy
+    sympy = _import_sympy()
 
     threshold, floor = sympy.Float(_ops.EXP_THRESHOLD), sympy.Float(_ops.LOG_FLOOR)
     latex = _ops.BY_NAME["kiv"]
 
-    class kiv(sympy.Function):  # type: ignore[misc]  # noqa: N801 - the operator's own name
-        __doc__ = (f"kiv(a, b) = exp(a') - ln(b'), with a' = ln(a) when a > {_ops.EXP_THRESHOLD} else a, and "
-                   f"b' = b when b > 0 else max(|b|, {_ops.LOG_FLOOR}).")
+    def _eval_evalf(self: Any, prec: int) -> Any:
+        return _sympy_numeric(sympy, self.args, prec, numpy_kiv)
 
-        nargs = 2
+    def _eval_rewrite_as_Piecewise(self: Any, a: Any, b: Any, **kwargs: Any) -> Any:
+        a1 = sympy.Piecewise((sympy.log(a), a > threshold), (a, True))
+        b1 = sympy.Piecewise((b, b > 0), (sympy.Max(sympy.Abs(b), floor), True))
+        return sympy.exp(a1) - sympy.log(b1)
 
-        def _eval_evalf(self, prec: int) -> Any:
-            return _sympy_numeric(sympy, self.args, prec, numpy_kiv)
+    def _latex(self: Any, printer: Any) -> str:
+        return _latex_op(latex, [printer._print(arg) for arg in self.args])
 
-        def _eval_rewrite_as_Piecewise(self, a: Any, b: Any, **kwargs: Any) -> Any:
-            a1 = sympy.Piecewise((sympy.log(a), a > threshold), (a, True))
-            b1 = sympy.Piecewise((b, b > 0), (sympy.Max(sympy.Abs(b), floor), True))
-            return sympy.exp(a1) - sympy.log(b1)
-
-        def _latex(self, printer: Any) -> str:
-            return _latex_op(latex, [printer._print(arg) for arg in self.args])
-
-    kiv._imp_ = staticmethod(numpy_kiv)
+    kiv = type("kiv", (sympy.Function,), {
+        "__doc__": (f"kiv(a, b) = exp(a') - ln(b'), with a' = ln(a) when a > {_ops.EXP_THRESHOLD} else a, and "
+                    f"b' = b when b > 0 else max(|b|, {_ops.LOG_FLOOR})."),
+        "__module__": __name__,
+        "nargs": 2,
+        "_eval_evalf": _eval_evalf,
+        "_eval_rewrite_as_Piecewise": _eval_rewrite_as_Piecewise,
+        "_latex": _latex,
+        "_imp_": staticmethod(numpy_kiv),
+    })
     _SYMPY["kiv"] = kiv
     return kiv
 
@@ -618,7 +628,7 @@ def _sympy_exact(name: str) -> Any:
     a / (-b) as a * (-1/b), which round differently from the search."""
     if name in _SYMPY:
         return _SYMPY[name]
-    import sympy
+    sympy = _import_sympy()
 
     o = _ops.BY_NAME[name]
     numeric = {"recip": numpy_recip, "div": numpy_div}[name]
@@ -639,6 +649,7 @@ def _sympy_exact(name: str) -> Any:
         "_eval_evalf": _eval_evalf,
         "_eval_rewrite_as_Pow": _eval_rewrite_as_Pow,
         "_latex": _latex,
+        "__module__": __name__,
         "_imp_": staticmethod(numeric),
     })
     _SYMPY[name] = cls
@@ -913,14 +924,14 @@ class Formula:
             number, a division by a number smaller than 1e-300 in magnitude, a square root of a negative
             number, or any intermediate value that is not finite.
         """
-        return _ops.evaluate(self._tokens, as_matrix(X, "X", feature_names=self._names))
+        return _ops.evaluate(self._tokens, _as_matrix(X, "X", feature_names=self._names))
 
     __call__ = evaluate
 
     # -- exports --
 
     def to_sympy(self, evaluate: bool = True,
-                 symbols: Sequence[Any] | Mapping[str, Any] | None = None) -> sympy.Expr:
+                 symbols: Sequence[Any] | Mapping[str, Any] | None = None) -> Any:
         """The formula as a SymPy expression.
 
         Operators whose guards only cut away points where the value is undefined or not finite map to
@@ -949,12 +960,11 @@ class Formula:
         -------
         sympy.Expr
         """
-        import sympy as sp
+        sp = _import_sympy()
 
         leaves = self._sympy_symbols(sp, symbols)
         with sp.evaluate(bool(evaluate)):
-            result: sympy.Expr = self._sympy(sp, leaves, bool(evaluate))
-        return result
+            return self._sympy(sp, leaves, bool(evaluate))
 
     def _sympy_symbols(self, sp: Any, symbols: object) -> list[Any]:
         def one(value: object, what: str) -> Any:
