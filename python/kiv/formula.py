@@ -1017,8 +1017,9 @@ class Formula:
             return number(n[-1]), True
 
         def op(o: Operator, a: list[tuple[Any, bool]]) -> tuple[Any, bool]:
-            const = all(c for _, c in a)
             r = forms[o.name](*(e for e, _ in a))
+            # Constant when its operands are, or when SymPy folded it to a number ((x - x) is 0).
+            const = all(c for _, c in a) or bool(r.is_Number or r.is_NumberSymbol)
             if evaluated and (r in undefined or any(arg in undefined for arg in r.args)
                               or (const and r.is_extended_real is False)):
                 # A part that is infinite, undefined or not real (1/0, log(0), sqrt(-3), ...) has no value:

@@ -379,6 +379,14 @@ def test_unevaluated_sympy_of_constant_parts(text):
     assert bits(got) == bits(want) or math.isnan(want)
 
 
+@pytest.mark.parametrize("text", ["ln(((x - x) - 1.0000))", "(y + (1/(x - x)))", "sqrt((0.0000 - 3.0000))",
+                                  "(y * exp(ln((-1.0000))))"])
+def test_simplified_sympy_of_a_part_without_a_value_is_nan(text):
+    sympy = pytest.importorskip("sympy")
+    f = Formula.parse(text, ["x", "y"])
+    assert f.to_sympy() is sympy.nan and np.isnan(f.evaluate([[1.0, 2.0]])).all()
+
+
 def test_sympy_is_linear_in_depth():
     sympy = pytest.importorskip("sympy")
     deep = Formula([(2, 0, 0.0)] + [(2, 0, 0.0), (3, 8, 0.0)] * 3000, ["x"])
@@ -478,3 +486,6 @@ def test_no_leaks():
     assert_no_leak(lambda: f.evaluate(X[:, :1]), watched=(X,), repeat=500)
     assert_no_leak(lambda: Formula.parse("(x + ", ["x"]), repeat=500)
     assert_no_leak(lambda: _native._evaluate(((3, 99, 0.0),), X), watched=(X,), repeat=500)
+    assert_no_leak(lambda: Formula.parse("`a b` * v**2 / 2 - 1e999", ["a b", "v"]), repeat=300)
+    assert_no_leak(lambda: pickle.loads(_forged({"_tokens": ((2, 1, 0.0),), "_names": ("x",)})), repeat=300)
+    assert_no_leak(lambda: (f.to_python(), f.to_latex(), f.text), repeat=300)
