@@ -26,8 +26,8 @@ _ALIASES: Final[dict[str, str]] = {"log": "ln"}
 _TEXT_WORDS: Final[frozenset[str]] = frozenset(
     {"e", "π", "pi", "inf", "infinity", "nan", *_ALIASES, *(op.name for op in OPERATORS if op.form == "call")})
 
-# Identifiers the exported source (its default function name f included) or SymPy uses for itself, besides the keywords and the
-# "_kiv" prefix of the exported helpers.
+# Identifiers the exported source (its default function name f included) or SymPy uses for itself, besides
+# the keywords and the "_kiv" prefix of the exported helpers.
 _PYTHON_WORDS: Final[frozenset[str]] = frozenset(
     {"np", "X", "f", "math", "recip", "div", *_TEXT_WORDS, *(op.name for op in OPERATORS)})
 

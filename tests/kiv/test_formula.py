@@ -253,7 +253,8 @@ def test_parse_reads_ordinary_maths(text, fn):
 # ---- names ------------------------------------------------------------------------------------------------
 
 def test_any_names_are_shown_as_given_and_become_identifiers():
-    f = Formula.parse("`sepal length (cm)` * `0` + πr - `e` + `np` + ｆ", ["sepal length (cm)", 0, "πr", "e", "np", "ｆ"])
+    names = ["sepal length (cm)", 0, "πr", "e", "np", "ｆ"]
+    f = Formula.parse("`sepal length (cm)` * `0` + πr - `e` + `np` + ｆ", names)
     assert f.feature_names == ("sepal length (cm)", "0", "πr", "e", "np", "ｆ")
     assert f.text == "(((((`sepal length (cm)` * `0`) + πr) - `e`) + np) + ｆ)"
     assert f.identifiers == {"sepal length (cm)": "sepal_length_cm", "0": "x_0", "πr": "πr", "e": "e_",
