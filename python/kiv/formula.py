@@ -552,6 +552,8 @@ def _native_op(o: Operator) -> Callable[..., Any]:
         return values.reshape(arrays[0].shape) if arrays[0].ndim else values[0]
 
     op.__name__ = f"native_{o.name}"
+    op.__doc__ = (f"{o.name} as the search evaluates it (the core's kernel), elementwise over broadcast arrays; "
+                  f"NaN where its guard trips or the result is not finite.")
     return op
 
 
@@ -775,7 +777,8 @@ class Formula:
         them), and ordinary maths: ``+ - * /`` with Python's precedence, ``**`` and ``^`` for powers,
         unary minus, the calls ``exp ln log sqrt sin cos abs kiv``, the constants ``e``, ``pi``
         (or ``π``), ``inf`` and ``nan``, and numbers in any float syntax (``2``, ``.5``, ``1e-3``). A name
-        that is not a plain identifier is written between backticks. A power with an integer exponent up
+        that is not a plain identifier, or that is one of those words, is written between backticks
+        (```sepal length (cm)```, ```e```; a backtick inside is doubled); names compare in NFKC form. A power with an integer exponent up
         to 64 is read as repeated multiplication, ``** 0.5`` as sqrt, any other as
         ``exp(exponent * ln(base))``, which is defined for a positive base only.
 
