@@ -200,6 +200,8 @@ def _node(name: str, *args: Node) -> Node:
 def _power(base: Node, exponent: Node) -> Node:
     """base ** exponent in the operators of the table: an integer exponent (literal, |n| <= 64) as repeated
     multiplication, 0.5 as sqrt, anything else as exp(exponent * ln(base)) (defined for a positive base)."""
+    if exponent[:2] == ("o", _ops.BY_NAME["neg"].code) and exponent[2][0] == "c":
+        exponent = ("c", -exponent[2][1])  # x ** (-2), where the parentheses make a negation
     if exponent[0] == "c":
         n = exponent[1]
         if math.isfinite(n) and n == int(n) and abs(n) <= _MAX_INT_POWER:

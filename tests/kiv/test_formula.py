@@ -237,6 +237,7 @@ MATHS = [
     ("exp(-m) + log(v) - ln(m)", lambda m, v: math.exp(-m) + math.log(v) - math.log(m)),
     ("sqrt(m) ** 3 + m ** 0.5 + v ** -0.5", lambda m, v: math.sqrt(m) ** 3 + m ** 0.5 + v ** -0.5),
     ("m ** 2.5 + m ** v + v ** 0 + m ** -2", lambda m, v: m ** 2.5 + m ** v + 1 + m ** -2),
+    ("m ** (-2) * v ** (-0.5)", lambda m, v: 1 / (m * m) / math.sqrt(v)),
     ("pi * e * π + abs(-m) + sin(m) * cos(v)",
      lambda m, v: math.pi * math.e * math.pi + m + math.sin(m) * math.cos(v)),
     ("kiv(m, v) * 2", lambda m, v: 2 * (math.exp(m) - math.log(v))),
@@ -248,6 +249,9 @@ def test_parse_reads_ordinary_maths(text, fn):
     f = Formula.parse(text, ["m", "v"])
     X = np.random.default_rng(2).uniform(0.2, 3, (50, 2))
     np.testing.assert_allclose(f.evaluate(X), [fn(*row) for row in X], rtol=1e-12)
+    # Integer and half powers are products, reciprocals and roots, not exp of a logarithm.
+    if "**" in text and "** v" not in text and "2.5" not in text:
+        assert "exp" not in f.text
 
 
 # ---- names ------------------------------------------------------------------------------------------------
