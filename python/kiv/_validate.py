@@ -5,7 +5,7 @@ import operator
 
 import numpy as np
 
-from kiv.formula import MAX_FEATURES, check_feature_names, default_feature_names
+from kiv._names import MAX_FEATURES, check_feature_names, default_feature_names
 
 
 def is_dataframe(obj):

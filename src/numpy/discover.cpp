@@ -16,10 +16,12 @@
 #include <cstdint>
 #include <deque>
 #include <exception>
+#include <iterator>
 #include <limits>
 #include <mutex>
 #include <new>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -37,6 +39,7 @@ namespace {
 using kivpy::Ref;
 using kivpy::PyErrorSet;
 using kivpy::require;
+using kivpy::require_status;
 using namespace kiv::discover;
 
 // Milliseconds between two wake-ups of the calling thread while a search runs.
@@ -60,19 +63,19 @@ private:
 
 // ---- tokens <-> Python ----------------------------------------------------------------------------------
 // A token is the triple (kind, index, value): (0, 0, v) a constant, (1, i, v) a parameter with its stored
-// value, (2, i, 0.0) variable i, (3, code, 0.0) an operator. The package's operator codes are its own and
-// stay fixed (pickled formulas keep them): unary 0 to 7, then binary 8 to 12, in this order.
-constexpr OpKind kPackageOps[] = {OpKind::Neg, OpKind::Recip, OpKind::Exp, OpKind::Ln,  OpKind::Sqrt,
-                                  OpKind::Sin, OpKind::Cos,   OpKind::Abs, OpKind::Kiv, OpKind::Add,
-                                  OpKind::Sub, OpKind::Mul,   OpKind::Div};
-constexpr std::size_t kPackageOpCount = sizeof(kPackageOps) / sizeof(kPackageOps[0]);
-
-std::size_t package_code(OpKind op) {
-    for (std::size_t i = 0; i < kPackageOpCount; ++i) {
-        if (kPackageOps[i] == op) return i;
+// value, (2, i, 0.0) variable i, (3, code, 0.0) an operator. An operator's code is its row in the core's
+// table. Pickled formulas keep their codes, so the rows that existed when the package first pickled formulas
+// stay where they are; a new operator takes the next code.
+constexpr std::string_view kFirstPickledOps[] = {"neg", "recip", "exp", "ln",  "sqrt", "sin", "cos",
+                                                 "abs", "kiv",   "add", "sub", "mul",  "div"};
+constexpr bool pickled_codes_kept() {
+    if (kOps.size() < std::size(kFirstPickledOps)) return false;
+    for (std::size_t i = 0; i < std::size(kFirstPickledOps); ++i) {
+        if (kOps[i].name != kFirstPickledOps[i]) return false;
     }
-    throw kiv::InternalFailure("an operator without a package code");
+    return true;
 }
+static_assert(pickled_codes_kept(), "an operator code that pickled formulas use has changed");
 
 Expr tokens_from(PyObject* obj) {
     Ref seq = require(PySequence_Fast(obj, "tokens must be a sequence of (kind, index, value) triples"));
@@ -95,10 +98,10 @@ Expr tokens_from(PyObject* obj) {
             case 1: expr.push_back(Token::param(index, value)); break;
             case 2: expr.push_back(Token::var(index)); break;
             case 3:
-                if (index >= kPackageOpCount) {
+                if (index >= kOps.size()) {
                     raise(PyExc_ValueError, "tokens: unknown operator code " + std::to_string(index));
                 }
-                expr.push_back(Token::oper(kPackageOps[index]));
+                expr.push_back(Token::oper(static_cast<OpKind>(index)));
                 break;
             default: raise(PyExc_ValueError, "tokens: unknown token kind " + std::to_string(kind));
         }
@@ -117,7 +120,7 @@ Ref tokens_to(const Expr& expr) {
             case TokenKind::Const: kind = 0; value = t.value; break;
             case TokenKind::Param: kind = 1; index = t.index; value = t.value; break;
             case TokenKind::Var: kind = 2; index = t.index; break;
-            case TokenKind::Op: kind = 3; index = package_code(t.op); break;
+            case TokenKind::Op: kind = 3; index = static_cast<std::size_t>(t.op); break;
         }
         Ref item = require(Py_BuildValue("(lnd)", kind, static_cast<Py_ssize_t>(index), value));
         PyTuple_SET_ITEM(out.get(), static_cast<Py_ssize_t>(i), item.release());
@@ -361,6 +364,60 @@ PyMethodDef g_methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
+// ---- the operator table and the rules of the text, for the package's Python side -----------------------
+
+const char* offer_name(Offer offer) {
+    switch (offer) {
+        case Offer::Never: return "never";
+        case Offer::Always: return "always";
+        case Offer::WithTrig: return "trig";
+        case Offer::WithKiv: return "kiv";
+    }
+    return "never";
+}
+
+Ref text(std::string_view s) {
+    return require(PyUnicode_DecodeUTF8(s.data(), static_cast<Py_ssize_t>(s.size()), "strict"));
+}
+
+// One dict per row of the core's table, in code order: the package derives its operator codes, arities,
+// text reader and writer and its exporters from these, so an operator is described once.
+Ref operator_rows() {
+    Ref rows = require(PyTuple_New(static_cast<Py_ssize_t>(kOps.size())));
+    for (std::size_t i = 0; i < kOps.size(); ++i) {
+        const OpInfo& o = kOps[i];
+        Ref name = text(o.name), prefix = text(o.prefix), infix = text(o.infix), suffix = text(o.suffix);
+        Ref latex = text(o.latex), python = text(o.python);
+        Ref row = require(Py_BuildValue("{s:n,s:O,s:I,s:O,s:O,s:O,s:O,s:O,s:s,s:O}", "code",
+                                        static_cast<Py_ssize_t>(i), "name", name.get(), "arity", o.arity,
+                                        "prefix", prefix.get(), "infix", infix.get(), "suffix", suffix.get(),
+                                        "latex", latex.get(), "python", python.get(), "offer", offer_name(o.offer),
+                                        "order_sensitive", o.order_sensitive ? Py_True : Py_False));
+        PyTuple_SET_ITEM(rows.get(), static_cast<Py_ssize_t>(i), row.release());
+    }
+    return rows;
+}
+
+// The guards' constants and the text's rules, as the core states them.
+Ref text_rules() {
+    return require(Py_BuildValue("{s:d,s:d,s:d,s:d,s:I,s:n,s:i}", "log_floor", kiv::kLogFloor, "exp_threshold",
+                                 kiv::kSearchExpThreshold, "pi", kTextPi, "e", kTextE, "var_letter_base",
+                                 kVarLetterBase, "lettered_vars", static_cast<Py_ssize_t>(kLetteredVars),
+                                 "text_decimals", kTextDecimals));
+}
+
 }  // namespace
 
-int add_discover(PyObject* module) { return PyModule_AddFunctions(module, g_methods); }
+int add_discover(PyObject* module) {
+    PyObject* ok = call([&] {
+        require_status(PyModule_AddFunctions(module, g_methods));
+        Ref rows = operator_rows();
+        require_status(PyModule_AddObjectRef(module, "_OPERATORS", rows.get()));
+        Ref rules = text_rules();
+        require_status(PyModule_AddObjectRef(module, "_TEXT_RULES", rules.get()));
+        return Ref::steal(Py_NewRef(Py_None));
+    });
+    if (ok == nullptr) return -1;
+    Py_DECREF(ok);
+    return 0;
+}

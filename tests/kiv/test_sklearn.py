@@ -36,7 +36,7 @@ def _data(rows=120, seed=0):
 def test_fit_predict_and_attributes():
     X, y = _data()
     est = KIVRegressor().fit(X, y)
-    assert est.formula_.text == "kiv(x, y)" and est.n_features_in_ == 2
+    assert est.formula_.text == "kiv(x0, x1)" and est.n_features_in_ == 2
     assert est.formula_ == kiv.discover(X, y, max_complexity=8)
     assert np.array_equal(est.predict(X), est.formula_.evaluate(X)) and est.score(X, y) == 1.0
 
@@ -48,7 +48,7 @@ def test_data_frame_names_reach_the_formula():
     est = KIVRegressor().fit(df, y)
     assert list(est.feature_names_in_) == ["a", "b"] and est.formula_.text == "kiv(a, b)"
     odd = KIVRegressor().fit(pd.DataFrame(X, columns=["a b", "c"]), y)
-    assert odd.formula_.feature_names == ("x", "y")
+    assert odd.formula_.feature_names == ("a b", "c") and odd.formula_.text == "kiv(`a b`, c)"
 
 
 def test_pipeline_cross_validation_and_parallel_grid_search():
@@ -56,7 +56,7 @@ def test_pipeline_cross_validation_and_parallel_grid_search():
     scores = cross_val_score(make_pipeline(KIVRegressor(max_complexity=4)), X, y, cv=3)
     assert scores.shape == (3,) and (scores > 0.99).all()
     grid = GridSearchCV(KIVRegressor(beam_width=100), {"max_complexity": [2, 4]}, cv=3, n_jobs=2).fit(X, y)
-    assert grid.best_params_ == {"max_complexity": 4} and grid.best_estimator_.formula_.text == "kiv(x, y)"
+    assert grid.best_params_ == {"max_complexity": 4} and grid.best_estimator_.formula_.text == "kiv(x0, x1)"
     scaled = make_pipeline(StandardScaler(), KIVRegressor(max_complexity=3, beam_width=40)).fit(X, y)
     assert scaled.predict(X).shape == (90,)
 
