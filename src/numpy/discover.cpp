@@ -76,6 +76,9 @@ std::size_t package_code(OpKind op) {
 
 Expr tokens_from(PyObject* obj) {
     Ref seq = require(PySequence_Fast(obj, "tokens must be a sequence of (kind, index, value) triples"));
+    // A list is read from a tuple copy: __index__ or __float__ of an item runs Python code, which could
+    // change or empty the list under us.
+    if (PyList_Check(seq.get())) seq = require(PyList_AsTuple(seq.get()));
     const Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.get());
     Expr expr;
     expr.reserve(static_cast<std::size_t>(n));

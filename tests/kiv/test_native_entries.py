@@ -1,0 +1,76 @@
+"""kiv._native's private entries hold on to what they read while Python code of an item runs."""
+
+import textwrap
+
+import numpy as np
+import pytest
+
+from kiv import _native
+from leaks import assert_no_leak
+from procs import run_python
+
+# Each entry reads a list whose first item runs Python code (__index__ or __float__) that changes the list:
+# replacing a later item must not change what the entry reads, and emptying the list must not crash it.
+MUTATING_LISTS = textwrap.dedent("""
+    import numpy as np
+    from kiv import _native
+
+    class Meddler:
+        def __init__(self, value, change):
+            self.value, self.change = value, change
+        def __index__(self):
+            self.change()
+            return int(self.value)
+        def __float__(self):
+            self.change()
+            return float(self.value)
+
+    def run(entry, make, replacement):
+        for how in ("replace", "empty"):
+            items = []
+            change = (lambda: items.__setitem__(1, replacement)) if how == "replace" else items.clear
+            items.extend(make(Meddler, change))
+            try:
+                result = entry(items)
+            except Exception as exc:
+                result = type(exc).__name__
+            print(how, result)
+
+    X = np.array([[2.0, 3.0]])
+    # x + 1.5, with the kind of the first token and then the value of the second computed by a meddler.
+    kind_first = lambda M, c: [(M(2, c), 0, 0.0), (0, 0, 1.5), (3, 9, 0.0)]
+    value_second = lambda M, c: [(2, 0, 0.0), (0, 0, M(1.5, c)), (3, 9, 0.0)]
+    run(lambda t: _native._render(t), kind_first, (2, 1, 0.0))
+    run(lambda t: _native._evaluate(t, X).tolist(), kind_first, (2, 1, 0.0))
+    run(lambda t: _native._evaluate(t, X).tolist(), value_second, (0, 0, 7.0))
+    sig = lambda M, c: [M(1, c), -1, -1, -1] + [1] * 8
+    run(lambda s: _native._geometric_product_gufunc(s).signature, sig, 5)
+""")
+
+
+def test_private_entries_read_a_snapshot_of_lists_that_python_code_changes():
+    out = run_python(MUTATING_LISTS).splitlines()
+    gufunc = "(4096),(4096)->(4096)"
+    assert out == ["replace (x + 1.5000)", "empty (x + 1.5000)", "replace [3.5]", "empty [3.5]",
+                   "replace [3.5]", "empty [3.5]", f"replace {gufunc}", f"empty {gufunc}"]
+
+
+X = np.array([[2.0, 3.0], [0.5, -1.0]])
+SUM = [(2, 0, 0.0), (0, 0, 1.5), (3, 9, 0.0)]
+
+
+@pytest.mark.parametrize(
+    "call",
+    [
+        lambda: _native._render(list(SUM)),
+        lambda: _native._render([(2, 0, 0.0), (3, 99, 0.0)]),  # unknown operator
+        lambda: _native._evaluate(list(SUM), X),
+        lambda: _native._evaluate([(2, 0, 0.0), (0, 0, "1.5")], X),  # a value that is not a number
+        lambda: _native._evaluate([(2, 0, 0.0), [0, 0, 1.5]], X),  # a token that is not a tuple
+        lambda: _native._geometric_product_gufunc([1, -1, 0]),
+        lambda: _native._geometric_product_gufunc([1, 2]),
+        lambda: _native._geometric_product_gufunc([1, "1"]),
+    ],
+)
+def test_list_arguments_leave_nothing_behind(call):
+    assert_no_leak(call, watched=(X,), repeat=500)
