@@ -184,6 +184,18 @@ private:
     std::thread thread_;
 };
 
+// The time `seconds` from now; none when the clock cannot represent it (some centuries away, or NaN).
+std::optional<std::chrono::steady_clock::time_point> deadline_after(double seconds) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point now = Clock::now();
+    const double ticks = std::max(seconds, 0.0) * Clock::period::den / Clock::period::num;
+    // Strictly below the room left, as a double, is strictly below it as an integer: the conversion to
+    // ticks and the sum stay within the clock's range.
+    const double room = static_cast<double>((Clock::time_point::max() - now).count());
+    if (!(ticks < room)) return std::nullopt;
+    return now + Clock::duration(static_cast<Clock::rep>(ticks));
+}
+
 PyObject* py_discover(PyObject*, PyObject* args) {
     return call([&]() -> Ref {
         PyObject *x_obj, *y_obj, *time_limit, *progress;
@@ -205,12 +217,7 @@ PyObject* py_discover(PyObject*, PyObject* args) {
         if (time_limit != Py_None) {
             const double seconds = PyFloat_AsDouble(time_limit);
             if (seconds == -1.0 && PyErr_Occurred()) throw PyErrorSet{};
-            // Beyond a few centuries a deadline is no deadline (and the clock's range is not exceeded).
-            if (seconds < 1e10) {
-                deadline = std::chrono::steady_clock::now() +
-                           std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                               std::chrono::duration<double>(std::max(seconds, 0.0)));
-            }
+            deadline = deadline_after(seconds);
         }
 
         SearchConfig config;

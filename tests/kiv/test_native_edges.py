@@ -1,10 +1,12 @@
-"""kiv._native's private entries hold on to what they read while Python code of an item runs."""
+"""kiv._native at its edges: lists that their own items change, limits beyond the clock, fork in a callback."""
 
 import textwrap
+import warnings
 
 import numpy as np
 import pytest
 
+import kiv
 from kiv import _native
 from leaks import assert_no_leak
 from procs import run_python
@@ -74,3 +76,11 @@ SUM = [(2, 0, 0.0), (0, 0, 1.5), (3, 9, 0.0)]
 )
 def test_list_arguments_leave_nothing_behind(call):
     assert_no_leak(call, watched=(X,), repeat=500)
+
+
+@pytest.mark.parametrize("seconds", [9.3e9, 9.5e9, 9.99e9, 1e300])
+def test_a_time_limit_beyond_the_clock_is_no_limit(seconds):
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        f = kiv.discover([[1.0], [2.0], [3.0]], [2.0, 4.0, 6.0], time_limit=seconds)
+    assert f.text == "(x + x)" and not f.stopped_early
