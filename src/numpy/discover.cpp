@@ -8,6 +8,7 @@
 #define PY_ARRAY_UNIQUE_SYMBOL kiv_native_ARRAY_API
 #define NO_IMPORT_ARRAY
 #include <numpy/arrayobject.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -17,6 +18,7 @@
 #include <deque>
 #include <exception>
 #include <limits>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <string>
@@ -158,30 +160,44 @@ struct Mailbox {
     std::atomic<bool> stop{false};
 };
 
-// Joins the search thread on every way out; a way out with the search still running asks it to stop.
+// Owns the search thread and its mailbox, and joins the thread on every way out; a way out with the search
+// still running asks it to stop. A progress callback may fork(): the child then has neither the thread nor a
+// mailbox it can trust (the thread may have been halfway through an update), so there both are left as
+// they are, never joined, detached or freed (a detach could hit a thread that reuses the descriptor).
 class SearchThread {
 public:
-    explicit SearchThread(Mailbox& box) : box_(box) {}
+    SearchThread() : box_(std::make_unique<Mailbox>()), thread_(std::make_unique<std::thread>()) {}
+    Mailbox& box() { return *box_; }
     template <class F>
     void start(F&& f) {
-        thread_ = std::thread(std::forward<F>(f));
+        *thread_ = std::thread(std::forward<F>(f));
     }
-    ~SearchThread() { join(); }
+    // Whether this is a child forked while the search ran.
+    bool forked() const { return getpid() != pid_; }
+    ~SearchThread() {
+        if (forked()) {
+            (void)box_.release();
+            (void)thread_.release();
+            return;
+        }
+        join();
+    }
     void join() {
-        if (!thread_.joinable()) return;
-        box_.stop.store(true, std::memory_order_relaxed);
+        if (!thread_->joinable()) return;
+        box_->stop.store(true, std::memory_order_relaxed);
         Unlocked unlocked;
-        thread_.join();
+        thread_->join();
     }
     void join_finished() {
-        if (!thread_.joinable()) return;
+        if (!thread_->joinable()) return;
         Unlocked unlocked;
-        thread_.join();
+        thread_->join();
     }
 
 private:
-    Mailbox& box_;
-    std::thread thread_;
+    const pid_t pid_ = getpid();
+    std::unique_ptr<Mailbox> box_;
+    std::unique_ptr<std::thread> thread_;
 };
 
 // The time `seconds` from now; none when the clock cannot represent it (some centuries away, or NaN).
@@ -246,8 +262,10 @@ PyObject* py_discover(PyObject*, PyObject* args) {
         x = Ref();
         y = Ref();
 
-        Mailbox box;
+        // Declared before the thread, the options outlive it: it is joined (or left, in a forked child) first.
         SearchOptions options;
+        SearchThread thread;
+        Mailbox& box = thread.box();
         options.stop = &box.stop;
         options.deadline = deadline;
         if (progress != Py_None) {
@@ -259,7 +277,6 @@ PyObject* py_discover(PyObject*, PyObject* args) {
             };
         }
 
-        SearchThread thread(box);
         thread.start([&] {
             try {
                 box.outcome = run_beam_search(columns, target, k, config, options);
@@ -285,6 +302,11 @@ PyObject* py_discover(PyObject*, PyObject* args) {
                 Ref tokens = tokens_to(r.tokens);
                 Ref ret = require(PyObject_CallFunction(progress, "KOd", static_cast<unsigned long long>(r.level),
                                                         tokens.get(), r.score));
+                if (thread.forked()) {
+                    raise(PyExc_RuntimeError,
+                          "kiv.discover: the process was forked during the search; the search goes on in the "
+                          "parent process only");
+                }
             }
             if (finished) break;
             if (PyErr_CheckSignals() < 0) throw PyErrorSet{};  // the thread's guard stops and joins the search

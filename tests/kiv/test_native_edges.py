@@ -84,3 +84,48 @@ def test_a_time_limit_beyond_the_clock_is_no_limit(seconds):
         warnings.simplefilter("error")
         f = kiv.discover([[1.0], [2.0], [3.0]], [2.0, 4.0, 6.0], time_limit=seconds)
     assert f.text == "(x + x)" and not f.stopped_early
+
+
+# A progress callback forks; the child returns from the callback (or raises from it) into a search whose
+# thread exists only in the parent. The child must get an exception at once, the parent its result.
+FORK_IN_CALLBACK = textwrap.dedent("""
+    import os, sys, time, warnings
+    import numpy as np, kiv
+    warnings.simplefilter("ignore", DeprecationWarning)  # forking a process with threads
+    rng = np.random.default_rng(0)
+    X, y = rng.uniform(0.5, 3.0, (200, 3)), rng.normal(size=200)
+    settings = dict(max_complexity=9, beam_width=4000)  # most of a second after level 1
+    pid = None
+
+    def progress(level, best):
+        global pid
+        if level == 1:
+            pid = os.fork()
+            if pid == 0 and sys.argv[1] == "raise":
+                raise ZeroDivisionError("raised in the child")
+
+    try:
+        f = kiv.discover(X, y, progress=progress, **settings)
+        outcome = "returned"
+    except Exception as exc:
+        outcome = f"{type(exc).__name__}: {exc}"
+    if pid == 0:
+        os.write(1, outcome.encode())
+        os._exit(0)
+    deadline = time.monotonic() + 30
+    while (status := os.waitpid(pid, os.WNOHANG))[0] == 0 and time.monotonic() < deadline:
+        time.sleep(0.01)
+    if status[0] == 0:
+        os.kill(pid, 9)
+        print("the child hung")
+    print("|", f == kiv.discover(X, y, **settings))
+""")
+
+
+@pytest.mark.parametrize("child", ["return", "raise"])
+def test_fork_in_a_progress_callback_raises_in_the_child(child):
+    out = run_python(FORK_IN_CALLBACK.replace("sys.argv[1]", repr(child)))
+    raised = ("ZeroDivisionError: raised in the child" if child == "raise" else
+              "RuntimeError: kiv.discover: the process was forked during the search; the search goes on in the "
+              "parent process only")
+    assert out == f"{raised}| True"
