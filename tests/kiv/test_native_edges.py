@@ -86,6 +86,16 @@ def test_a_time_limit_beyond_the_clock_is_no_limit(seconds):
     assert f.text == "(x + x)" and not f.stopped_early
 
 
+def _raise(level, best):
+    raise ZeroDivisionError
+
+
+@pytest.mark.parametrize("settings", [dict(time_limit=9.5e9), dict(progress=_raise)])
+def test_discover_with_limits_and_failing_callbacks_leaves_nothing_behind(settings):
+    assert_no_leak(lambda: kiv.discover(X, X[:, 0], max_complexity=3, beam_width=20, **settings), watched=(X,),
+                   repeat=200)
+
+
 # A progress callback forks; the child returns from the callback (or raises from it) into a search whose
 # thread exists only in the parent. The child must get an exception at once, the parent its result.
 FORK_IN_CALLBACK = textwrap.dedent("""
