@@ -304,7 +304,7 @@ PyObject* py_discover(PyObject*, PyObject* args) {
                                                         tokens.get(), r.score));
                 if (thread.forked()) {
                     raise(PyExc_RuntimeError,
-                          "kiv.discover: the process was forked during the search; the search goes on in the "
+                          "kiv.discover: the process was forked during the search; its result goes to the "
                           "parent process only");
                 }
             }

@@ -99,7 +99,7 @@ def test_discover_with_limits_and_failing_callbacks_leaves_nothing_behind(settin
 # A progress callback forks; the child returns from the callback (or raises from it) into a search whose
 # thread exists only in the parent. The child must get an exception at once, the parent its result.
 FORK_IN_CALLBACK = textwrap.dedent("""
-    import os, sys, time, warnings
+    import os, time, warnings
     import numpy as np, kiv
     warnings.simplefilter("ignore", DeprecationWarning)  # forking a process with threads
     rng = np.random.default_rng(0)
@@ -111,7 +111,7 @@ FORK_IN_CALLBACK = textwrap.dedent("""
         global pid
         if level == 1:
             pid = os.fork()
-            if pid == 0 and sys.argv[1] == "raise":
+            if pid == 0 and CHILD == "raise":
                 raise ZeroDivisionError("raised in the child")
 
     try:
@@ -134,8 +134,8 @@ FORK_IN_CALLBACK = textwrap.dedent("""
 
 @pytest.mark.parametrize("child", ["return", "raise"])
 def test_fork_in_a_progress_callback_raises_in_the_child(child):
-    out = run_python(FORK_IN_CALLBACK.replace("sys.argv[1]", repr(child)))
+    out = run_python(f"CHILD = {child!r}" + FORK_IN_CALLBACK)
     raised = ("ZeroDivisionError: raised in the child" if child == "raise" else
-              "RuntimeError: kiv.discover: the process was forked during the search; the search goes on in the "
-              "parent process only")
+              "RuntimeError: kiv.discover: the process was forked during the search; its result goes to the parent "
+              "process only")
     assert out == f"{raised}| True"
