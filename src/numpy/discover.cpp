@@ -8,6 +8,7 @@
 #define PY_ARRAY_UNIQUE_SYMBOL kiv_native_ARRAY_API
 #define NO_IMPORT_ARRAY
 #include <numpy/arrayobject.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -18,6 +19,7 @@
 #include <exception>
 #include <iterator>
 #include <limits>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <string>
@@ -79,6 +81,9 @@ static_assert(pickled_codes_kept(), "an operator code that pickled formulas use 
 
 Expr tokens_from(PyObject* obj) {
     Ref seq = require(PySequence_Fast(obj, "tokens must be a sequence of (kind, index, value) triples"));
+    // A list is read from a tuple copy: __index__ or __float__ of an item runs Python code, which could
+    // change or empty the list under us.
+    if (PyList_Check(seq.get())) seq = require(PyList_AsTuple(seq.get()));
     const Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.get());
     Expr expr;
     expr.reserve(static_cast<std::size_t>(n));
@@ -158,31 +163,57 @@ struct Mailbox {
     std::atomic<bool> stop{false};
 };
 
-// Joins the search thread on every way out; a way out with the search still running asks it to stop.
+// Owns the search thread and its mailbox, and joins the thread on every way out; a way out with the search
+// still running asks it to stop. A progress callback may fork(): the child then has neither the thread nor a
+// mailbox it can trust (the thread may have been halfway through an update), so there both are left as
+// they are, never joined, detached or freed (a detach could hit a thread that reuses the descriptor).
 class SearchThread {
 public:
-    explicit SearchThread(Mailbox& box) : box_(box) {}
+    SearchThread() : box_(std::make_unique<Mailbox>()), thread_(std::make_unique<std::thread>()) {}
+    Mailbox& box() { return *box_; }
     template <class F>
     void start(F&& f) {
-        thread_ = std::thread(std::forward<F>(f));
+        *thread_ = std::thread(std::forward<F>(f));
     }
-    ~SearchThread() { join(); }
+    // Whether this is a child forked while the search ran.
+    bool forked() const { return getpid() != pid_; }
+    ~SearchThread() {
+        if (forked()) {
+            (void)box_.release();
+            (void)thread_.release();
+            return;
+        }
+        join();
+    }
     void join() {
-        if (!thread_.joinable()) return;
-        box_.stop.store(true, std::memory_order_relaxed);
+        if (!thread_->joinable()) return;
+        box_->stop.store(true, std::memory_order_relaxed);
         Unlocked unlocked;
-        thread_.join();
+        thread_->join();
     }
     void join_finished() {
-        if (!thread_.joinable()) return;
+        if (!thread_->joinable()) return;
         Unlocked unlocked;
-        thread_.join();
+        thread_->join();
     }
 
 private:
-    Mailbox& box_;
-    std::thread thread_;
+    const pid_t pid_ = getpid();
+    std::unique_ptr<Mailbox> box_;
+    std::unique_ptr<std::thread> thread_;
 };
+
+// The time `seconds` from now; none when the clock cannot represent it (some centuries away, or NaN).
+std::optional<std::chrono::steady_clock::time_point> deadline_after(double seconds) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point now = Clock::now();
+    const double ticks = std::max(seconds, 0.0) * Clock::period::den / Clock::period::num;
+    // Strictly below the room left, as a double, is strictly below it as an integer: the conversion to
+    // ticks and the sum stay within the clock's range.
+    const double room = static_cast<double>((Clock::time_point::max() - now).count());
+    if (!(ticks < room)) return std::nullopt;
+    return now + Clock::duration(static_cast<Clock::rep>(ticks));
+}
 
 PyObject* py_discover(PyObject*, PyObject* args) {
     return call([&]() -> Ref {
@@ -205,12 +236,7 @@ PyObject* py_discover(PyObject*, PyObject* args) {
         if (time_limit != Py_None) {
             const double seconds = PyFloat_AsDouble(time_limit);
             if (seconds == -1.0 && PyErr_Occurred()) throw PyErrorSet{};
-            // Beyond a few centuries a deadline is no deadline (and the clock's range is not exceeded).
-            if (seconds < 1e10) {
-                deadline = std::chrono::steady_clock::now() +
-                           std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                               std::chrono::duration<double>(std::max(seconds, 0.0)));
-            }
+            deadline = deadline_after(seconds);
         }
 
         SearchConfig config;
@@ -239,8 +265,10 @@ PyObject* py_discover(PyObject*, PyObject* args) {
         x = Ref();
         y = Ref();
 
-        Mailbox box;
+        // Declared before the thread, the options outlive it: it is joined (or left, in a forked child) first.
         SearchOptions options;
+        SearchThread thread;
+        Mailbox& box = thread.box();
         options.stop = &box.stop;
         options.deadline = deadline;
         if (progress != Py_None) {
@@ -252,7 +280,6 @@ PyObject* py_discover(PyObject*, PyObject* args) {
             };
         }
 
-        SearchThread thread(box);
         thread.start([&] {
             try {
                 box.outcome = run_beam_search(columns, target, k, config, options);
@@ -278,6 +305,11 @@ PyObject* py_discover(PyObject*, PyObject* args) {
                 Ref tokens = tokens_to(r.tokens);
                 Ref ret = require(PyObject_CallFunction(progress, "KOd", static_cast<unsigned long long>(r.level),
                                                         tokens.get(), r.score));
+                if (thread.forked()) {
+                    raise(PyExc_RuntimeError,
+                          "kiv.discover: the process was forked during the search; its result goes to the "
+                          "parent process only");
+                }
             }
             if (finished) break;
             if (PyErr_CheckSignals() < 0) throw PyErrorSet{};  // the thread's guard stops and joins the search
