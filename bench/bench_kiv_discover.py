@@ -77,9 +77,10 @@ def evaluate():
 
 
 CHILD = r"""
-import sys, time
+import signal, sys, time
 import numpy as np
 import kiv
+signal.signal(signal.SIGINT, signal.default_int_handler)  # a background start leaves SIGINT ignored
 rng = np.random.default_rng(0)
 X = rng.uniform(0.5, 3.0, (3000, 3)); y = rng.normal(size=3000)
 print("ready", flush=True)

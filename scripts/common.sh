@@ -28,14 +28,38 @@ make_venv() {
     echo "$venv/bin/python"
 }
 
-# Runs a command as root (directly when already root, else through sudo).
+# Runs a command as root (directly when already root, else through sudo; without a terminal to ask for a
+# password on, sudo fails at once instead of waiting).
 as_root() {
-    if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi
+    if [ "$(id -u)" = 0 ]; then
+        "$@"
+    elif [ -t 0 ]; then
+        sudo "$@"
+    else
+        sudo -n "$@"
+    fi
 }
 
-# Installs GoogleTest from Debian's packages when its headers are missing.
+# The C++ stages need GoogleTest. When its headers are missing they install Debian's libgtest-dev; with
+# KIV_SKIP_CPP_TESTS=1 they are skipped instead (and the sanitizer build leaves the C++ tests out).
+skip_cpp_tests() {
+    [ "${KIV_SKIP_CPP_TESTS:-0}" = 1 ]
+}
+
+# Says, before anything is built, that a system package will be installed and how to avoid it.
+announce_system_packages() {
+    if [ -z "${KIV_ANNOUNCED:-}" ] && ! skip_cpp_tests && [ ! -f /usr/include/gtest/gtest.h ]; then
+        export KIV_ANNOUNCED=1
+        echo "note: GoogleTest's headers are missing: the C++ stages will install Debian's libgtest-dev with"
+        echo "      apt-get ($( [ "$(id -u)" = 0 ] && echo "as root" || echo "through sudo")). To skip those stages instead, run with"
+        echo "      KIV_SKIP_CPP_TESTS=1 (for example: KIV_SKIP_CPP_TESTS=1 bash scripts/test.sh)."
+    fi
+}
+
+# Installs GoogleTest from Debian's packages when its headers are missing, saying so first.
 ensure_gtest() {
     if [ ! -f /usr/include/gtest/gtest.h ]; then
+        echo "installing Debian's libgtest-dev with apt-get for the C++ tests (KIV_SKIP_CPP_TESTS=1 skips them)"
         as_root apt-get update -q
         DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -q libgtest-dev
     fi
@@ -64,14 +88,21 @@ summary_begin() {
 }
 
 summary_end() {
-    local status=$1
+    local status=$1 stage="set-up" started
     echo
     echo "== summary"
+    if [ "$status" != 0 ] && [ -f "$KIV_SUMMARY.stage" ]; then
+        read -r started stage <"$KIV_SUMMARY.stage"
+        # A stage that failed before it could count anything still gets its line.
+        if ! grep -qF "  $stage " "$KIV_SUMMARY"; then
+            summary_line "$stage" "$(($(date +%s) - started))" "failed (see its output above)"
+        fi
+    fi
     cat "$KIV_SUMMARY"
     if [ "$status" = 0 ]; then
         echo "all stages passed in $((SECONDS / 60))m$((SECONDS % 60))s"
     else
-        echo "FAILED in stage: $(cat "$KIV_SUMMARY.stage" 2>/dev/null || echo set-up) (exit status $status)"
+        echo "FAILED in stage: $stage (exit status $status)"
     fi
     rm -f "$KIV_SUMMARY" "$KIV_SUMMARY.stage"
 }
@@ -80,14 +111,20 @@ run_stage() {
     STAGE_TITLE=$1
     STAGE_START=$SECONDS
     shift
-    echo "$STAGE_TITLE" >"$KIV_SUMMARY.stage"
+    echo "$(date +%s) $STAGE_TITLE" >"$KIV_SUMMARY.stage"
     echo
     echo "== $STAGE_TITLE ($(date +%T))"
     "$@"
 }
 
+summary_line() {
+    printf '  %-54s %5ss  %s\n' "$1" "$2" "$3" >>"$KIV_SUMMARY"
+}
+
+# Records the current stage's line: its time and TEXT (its counts). A failing stage records its counts
+# too, marked FAILED, before it returns its status.
 stage_result() {
-    printf '  %-54s %5ss  %s\n' "$STAGE_TITLE" "$((SECONDS - STAGE_START))" "$1" >>"$KIV_SUMMARY"
+    summary_line "$STAGE_TITLE" "$((SECONDS - STAGE_START))" "$1"
 }
 
 # Runs a command with its output in the log file $1, printing the log only when the command fails.
@@ -106,21 +143,28 @@ quietly() {
 # shown as it comes, and the stage's result is pytest's closing count. Run from the test folder, the
 # tests import the installed (or PYTHONPATH's) packages, not the sources.
 pytest_stage() {
-    local py=$1 dir=$2 log
+    local py=$1 dir=$2 log status=0
     shift 2
     log=$(mktemp)
-    (cd "$dir" && "$py" -m pytest -q -p no:cacheprovider "$@" .) | tee "$log"
-    stage_result "$(tail -n 1 "$log" | sed -E 's/^=+ //; s/ in [0-9.]+s.*$//')"
+    (cd "$dir" && "$py" -m pytest -q -p no:cacheprovider "$@" .) | tee "$log" || status=$?
+    stage_result "$([ "$status" = 0 ] || echo "FAILED: ")$(tail -n 1 "$log" | sed -E 's/^=+ //; s/ in [0-9.]+s.*$//')"
     rm -f "$log"
+    return "$status"
 }
 
 # Runs the C++ tests of build folder $1 quietly (the per-test lines only on failure), keeping ctest's
 # closing "tests passed" line in the output.
 ctest_stage() {
-    local dir=$1 log
+    local dir=$1 log status=0
     log=$(mktemp)
-    quietly "$log" ctest --test-dir "$dir" --output-on-failure
-    grep -E "tests passed|Total Test time" "$log"
-    stage_result "$(sed -nE 's/^100% tests passed.* out of ([0-9]+)$/\1 passed/p' "$log")"
+    quietly "$log" ctest --test-dir "$dir" --output-on-failure || status=$?
+    grep -E "tests passed|Total Test time" "$log" || true
+    if [ "$status" = 0 ]; then
+        stage_result "$(sed -nE 's/^100% tests passed.* out of ([0-9]+)$/\1 passed/p' "$log")"
+    else
+        # "95% tests passed, 2 tests failed out of 40"
+        stage_result "FAILED: $(sed -nE 's/^[0-9]+% tests passed, ([0-9]+) tests? failed out of ([0-9]+)$/\1 failed of \2/p' "$log")"
+    fi
     rm -f "$log"
+    return "$status"
 }

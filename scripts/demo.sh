@@ -5,5 +5,7 @@ cd "$(dirname "$0")/.."
 source scripts/common.sh
 
 PY=$(make_venv "$PWD/.venv")
+# The distribution was called kiv_core before 0.1.0 and installed the same files.
+"$PY" -m pip uninstall -q -y kiv_core 2>/dev/null
 "$PY" -m pip install -q .
 "$PY" examples/demo.py

@@ -4,7 +4,10 @@ The numeric core is the one behind ``kiv_core``; this package carries it to arra
 workflows.
 """
 
-from kiv._algebra import geometric_product, geometric_product_gufunc
+from importlib.metadata import PackageNotFoundError as _NotInstalled
+from importlib.metadata import version as _version
+
+from kiv._algebra import Gufunc, geometric_product, geometric_product_gufunc, octonion_mul
 from kiv._discover import SearchStoppedWarning, discover
 from kiv._many import discover_many
 from kiv._native import (
@@ -14,7 +17,6 @@ from kiv._native import (
     exp,
     ln,
     mul,
-    octonion_mul,
     pow,  # noqa: A004 - the element-wise power of the family
     sin,
     sqrt,
@@ -22,6 +24,12 @@ from kiv._native import (
     tension,
 )
 from kiv.formula import Formula
+
+try:
+    # The version is written once, in pyproject.toml; the installed distribution's metadata carries it.
+    __version__: str = _version("kiv")
+except _NotInstalled:  # imported from a build tree (PYTHONPATH=build/...), not installed
+    __version__ = "0+unknown"
 
 __all__ = [
     # Element-wise ufuncs.
@@ -40,6 +48,7 @@ __all__ = [
     "octonion_mul",
     "geometric_product",
     "geometric_product_gufunc",
+    "Gufunc",
     # Formula discovery.
     "discover",
     "discover_many",

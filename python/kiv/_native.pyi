@@ -28,6 +28,11 @@ _Token: TypeAlias = tuple[int, int, float]
 
 def _geometric_product_gufunc(signature: Sequence[SupportsIndex], /) -> np.ufunc: ...
 
+# The core's operator table, one dict per row in code order (code, name, arity, prefix, infix, suffix, latex,
+# python, offer, order_sensitive), and the constants and rules of its formula text; kiv._ops types them.
+_OPERATORS: tuple[dict[str, int | str | bool], ...]
+_TEXT_RULES: dict[str, float | int]
+
 class SearchDefaults(TypedDict):
     max_complexity: int
     beam_width: int

@@ -22,7 +22,7 @@ import numpy as np
 import numpy.typing as npt
 
 from kiv import _native
-from kiv.formula import MAX_FEATURES, check_feature_names
+from kiv._names import MAX_FEATURES, check_feature_names, default_feature_names
 
 if TYPE_CHECKING:
     from kiv._native import SearchDefaults
@@ -37,30 +37,12 @@ __all__ = [
     "is_dataframe",
     "real",
     "training_data",
-    "unnamed_features",
 ]
 
 Floats: TypeAlias = npt.NDArray[np.float64]
 
 #: The search settings' defaults in their public order, as the core defines them (one place for each).
 SEARCH_DEFAULTS: Final[SearchDefaults] = _native.search_defaults
-
-
-def unnamed_features(n: int) -> tuple[str, ...]:
-    """Names for ``n`` features that come without names.
-
-    Parameters
-    ----------
-    n : int
-        The number of features.
-
-    Returns
-    -------
-    tuple of str
-        ``x0, x1, ...``, as scikit-learn names unnamed features: never a lone letter such as ``y`` that a
-        reader could take for the target.
-    """
-    return tuple(f"x{i}" for i in range(n))
 
 
 def is_dataframe(obj: object) -> bool:
@@ -302,7 +284,7 @@ def training_data(X: Any, y: Any, feature_names: Sequence[str] | None) -> tuple[
         r, c = _where_not_finite(arr)
         raise ValueError(f"X: contains NaN or infinity (row {r}, feature {c})")
     if names is None:
-        names = unnamed_features(k) if feature_names is None else check_feature_names(feature_names, k)
+        names = default_feature_names(k) if feature_names is None else check_feature_names(feature_names, k)
 
     yv = _target(y)
     if yv.shape[0] != n:

@@ -1,8 +1,8 @@
 // Worker pool: std::thread workers sleeping on a condition variable, chunks claimed from an atomic counter.
 #include "kiv/pool.hpp"
 
+#include <pthread.h>
 #include <sched.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <condition_variable>
@@ -69,6 +69,9 @@ public:
     ~Pool() = delete;
 
     std::size_t threads() const { return threads_; }
+
+    // In a child of fork(): the pool this one was inherited with, if any.
+    Pool* inherited_before = nullptr;
 
     void run(std::size_t n, std::size_t chunk, const ChunkFn& fn) {
         std::lock_guard<std::mutex> one_job(job_mutex_);
@@ -154,20 +157,36 @@ private:
     std::exception_ptr failure_;
 };
 
+// The pool of this process, built on first use. Reading it takes no lock; building it takes g_pool_mutex.
 std::mutex g_pool_mutex;
-Pool* g_pool = nullptr;
-pid_t g_pool_pid = 0;
+std::atomic<Pool*> g_pool{nullptr};
+// Pools inherited over fork(): never used again (their threads are not in this process), but kept
+// reachable so that they do not count as leaked.
+Pool* g_inherited = nullptr;
 
-// The pool of this process. A child of fork() inherits the parent's pool object but none of its
-// threads, so it builds a fresh pool of its own and leaves the inherited one untouched.
-Pool& instance() {
-    std::lock_guard<std::mutex> lk(g_pool_mutex);
-    pid_t pid = getpid();
-    if (g_pool == nullptr || g_pool_pid != pid) {
-        g_pool = new Pool(configured_threads());
-        g_pool_pid = pid;
+// fork() copies only the calling thread, so a lock some other thread held at that moment would stay held
+// in the child for ever. The forking thread takes the lock across fork(), so the child inherits it free;
+// the child then forgets the parent's pool (whose workers it does not have) and builds its own on first use.
+void before_fork() { g_pool_mutex.lock(); }
+void after_fork_in_parent() { g_pool_mutex.unlock(); }
+void after_fork_in_child() {
+    if (Pool* inherited = g_pool.exchange(nullptr, std::memory_order_relaxed)) {
+        inherited->inherited_before = g_inherited;
+        g_inherited = inherited;
     }
-    return *g_pool;
+    g_pool_mutex.unlock();
+}
+[[maybe_unused]] const int g_fork_handlers = pthread_atfork(before_fork, after_fork_in_parent, after_fork_in_child);
+
+Pool& instance() {
+    if (Pool* pool = g_pool.load(std::memory_order_acquire)) return *pool;
+    std::lock_guard<std::mutex> lk(g_pool_mutex);
+    Pool* pool = g_pool.load(std::memory_order_relaxed);
+    if (pool == nullptr) {
+        pool = new Pool(configured_threads());
+        g_pool.store(pool, std::memory_order_release);
+    }
+    return *pool;
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #define PY_ARRAY_UNIQUE_SYMBOL kiv_native_ARRAY_API
 #define NO_IMPORT_ARRAY
 #include <numpy/arrayobject.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -17,12 +18,15 @@
 #include <cstdint>
 #include <deque>
 #include <exception>
+#include <iterator>
 #include <limits>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -40,6 +44,7 @@ namespace {
 using kivpy::Ref;
 using kivpy::PyErrorSet;
 using kivpy::require;
+using kivpy::require_status;
 using namespace kiv::discover;
 
 // Milliseconds between two wake-ups of the calling thread while a search runs.
@@ -63,22 +68,25 @@ private:
 
 // ---- tokens <-> Python ----------------------------------------------------------------------------------
 // A token is the triple (kind, index, value): (0, 0, v) a constant, (1, i, v) a parameter with its stored
-// value, (2, i, 0.0) variable i, (3, code, 0.0) an operator. The package's operator codes are its own and
-// stay fixed (pickled formulas keep them): unary 0 to 7, then binary 8 to 12, in this order.
-constexpr OpKind kPackageOps[] = {OpKind::Neg, OpKind::Recip, OpKind::Exp, OpKind::Ln,  OpKind::Sqrt,
-                                  OpKind::Sin, OpKind::Cos,   OpKind::Abs, OpKind::Kiv, OpKind::Add,
-                                  OpKind::Sub, OpKind::Mul,   OpKind::Div};
-constexpr std::size_t kPackageOpCount = sizeof(kPackageOps) / sizeof(kPackageOps[0]);
-
-std::size_t package_code(OpKind op) {
-    for (std::size_t i = 0; i < kPackageOpCount; ++i) {
-        if (kPackageOps[i] == op) return i;
+// value, (2, i, 0.0) variable i, (3, code, 0.0) an operator. An operator's code is its row in the core's
+// table. Pickled formulas keep their codes, so the rows that existed when the package first pickled formulas
+// stay where they are; a new operator takes the next code.
+constexpr std::string_view kFirstPickledOps[] = {"neg", "recip", "exp", "ln",  "sqrt", "sin", "cos",
+                                                 "abs", "kiv",   "add", "sub", "mul",  "div"};
+constexpr bool pickled_codes_kept() {
+    if (kOps.size() < std::size(kFirstPickledOps)) return false;
+    for (std::size_t i = 0; i < std::size(kFirstPickledOps); ++i) {
+        if (kOps[i].name != kFirstPickledOps[i]) return false;
     }
-    throw kiv::InternalFailure("an operator without a package code");
+    return true;
 }
+static_assert(pickled_codes_kept(), "an operator code that pickled formulas use has changed");
 
 Expr tokens_from(PyObject* obj) {
     Ref seq = require(PySequence_Fast(obj, "tokens must be a sequence of (kind, index, value) triples"));
+    // A list is read from a tuple copy: __index__ or __float__ of an item runs Python code, which could
+    // change or empty the list under us.
+    if (PyList_Check(seq.get())) seq = require(PyList_AsTuple(seq.get()));
     const Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.get());
     Expr expr;
     expr.reserve(static_cast<std::size_t>(n));
@@ -98,10 +106,10 @@ Expr tokens_from(PyObject* obj) {
             case 1: expr.push_back(Token::param(index, value)); break;
             case 2: expr.push_back(Token::var(index)); break;
             case 3:
-                if (index >= kPackageOpCount) {
+                if (index >= kOps.size()) {
                     raise(PyExc_ValueError, "tokens: unknown operator code " + std::to_string(index));
                 }
-                expr.push_back(Token::oper(kPackageOps[index]));
+                expr.push_back(Token::oper(static_cast<OpKind>(index)));
                 break;
             default: raise(PyExc_ValueError, "tokens: unknown token kind " + std::to_string(kind));
         }
@@ -120,7 +128,7 @@ Ref tokens_to(const Expr& expr) {
             case TokenKind::Const: kind = 0; value = t.value; break;
             case TokenKind::Param: kind = 1; index = t.index; value = t.value; break;
             case TokenKind::Var: kind = 2; index = t.index; break;
-            case TokenKind::Op: kind = 3; index = package_code(t.op); break;
+            case TokenKind::Op: kind = 3; index = static_cast<std::size_t>(t.op); break;
         }
         Ref item = require(Py_BuildValue("(lnd)", kind, static_cast<Py_ssize_t>(index), value));
         PyTuple_SET_ITEM(out.get(), static_cast<Py_ssize_t>(i), item.release());
@@ -228,31 +236,57 @@ struct Mailbox {
     std::atomic<bool> stop{false};
 };
 
-// Joins the search thread on every way out; a way out with the search still running asks it to stop.
+// Owns the search thread and its mailbox, and joins the thread on every way out; a way out with the search
+// still running asks it to stop. A progress callback may fork(): the child then has neither the thread nor a
+// mailbox it can trust (the thread may have been halfway through an update), so there both are left as
+// they are, never joined, detached or freed (a detach could hit a thread that reuses the descriptor).
 class SearchThread {
 public:
-    explicit SearchThread(Mailbox& box) : box_(box) {}
+    SearchThread() : box_(std::make_unique<Mailbox>()), thread_(std::make_unique<std::thread>()) {}
+    Mailbox& box() { return *box_; }
     template <class F>
     void start(F&& f) {
-        thread_ = std::thread(std::forward<F>(f));
+        *thread_ = std::thread(std::forward<F>(f));
     }
-    ~SearchThread() { join(); }
+    // Whether this is a child forked while the search ran.
+    bool forked() const { return getpid() != pid_; }
+    ~SearchThread() {
+        if (forked()) {
+            (void)box_.release();
+            (void)thread_.release();
+            return;
+        }
+        join();
+    }
     void join() {
-        if (!thread_.joinable()) return;
-        box_.stop.store(true, std::memory_order_relaxed);
+        if (!thread_->joinable()) return;
+        box_->stop.store(true, std::memory_order_relaxed);
         Unlocked unlocked;
-        thread_.join();
+        thread_->join();
     }
     void join_finished() {
-        if (!thread_.joinable()) return;
+        if (!thread_->joinable()) return;
         Unlocked unlocked;
-        thread_.join();
+        thread_->join();
     }
 
 private:
-    Mailbox& box_;
-    std::thread thread_;
+    const pid_t pid_ = getpid();
+    std::unique_ptr<Mailbox> box_;
+    std::unique_ptr<std::thread> thread_;
 };
+
+// The time `seconds` from now; none when the clock cannot represent it (some centuries away, or NaN).
+std::optional<std::chrono::steady_clock::time_point> deadline_after(double seconds) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point now = Clock::now();
+    const double ticks = std::max(seconds, 0.0) * Clock::period::den / Clock::period::num;
+    // Strictly below the room left, as a double, is strictly below it as an integer: the conversion to
+    // ticks and the sum stay within the clock's range.
+    const double room = static_cast<double>((Clock::time_point::max() - now).count());
+    if (!(ticks < room)) return std::nullopt;
+    return now + Clock::duration(static_cast<Clock::rep>(ticks));
+}
 
 // The public settings in their public order after X and y, keyword-only; what is not given takes
 // SearchConfig's default, the one place each default is written.
@@ -282,12 +316,7 @@ PyObject* py_discover(PyObject*, PyObject* args, PyObject* kwargs) {
         if (time_limit != Py_None) {
             const double seconds = PyFloat_AsDouble(time_limit);
             if (seconds == -1.0 && PyErr_Occurred()) throw PyErrorSet{};
-            // Beyond a few centuries a deadline is no deadline (and the clock's range is not exceeded).
-            if (seconds < 1e10) {
-                deadline = std::chrono::steady_clock::now() +
-                           std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                               std::chrono::duration<double>(std::max(seconds, 0.0)));
-            }
+            deadline = deadline_after(seconds);
         }
 
         const auto n = static_cast<std::size_t>(rows);
@@ -314,8 +343,10 @@ PyObject* py_discover(PyObject*, PyObject* args, PyObject* kwargs) {
         x = Ref();
         y = Ref();
 
-        Mailbox box;
+        // Declared before the thread, the options outlive it: it is joined (or left, in a forked child) first.
         SearchOptions options;
+        SearchThread thread;
+        Mailbox& box = thread.box();
         options.stop = &box.stop;
         options.deadline = deadline;
         if (progress != Py_None) {
@@ -328,7 +359,6 @@ PyObject* py_discover(PyObject*, PyObject* args, PyObject* kwargs) {
             };
         }
 
-        SearchThread thread(box);
         thread.start([&] {
             try {
                 box.outcome = run_beam_search(columns, target, k, config, options);
@@ -355,6 +385,11 @@ PyObject* py_discover(PyObject*, PyObject* args, PyObject* kwargs) {
                 Ref ret = require(PyObject_CallFunction(progress, "KOddd", static_cast<unsigned long long>(r.level),
                                                         tokens.get(), r.quality.score, r.quality.rmse,
                                                         r.quality.r2));
+                if (thread.forked()) {
+                    raise(PyExc_RuntimeError,
+                          "kiv.discover: the process was forked during the search; its result goes to the "
+                          "parent process only");
+                }
             }
             if (finished) break;
             if (PyErr_CheckSignals() < 0) throw PyErrorSet{};  // the thread's guard stops and joins the search
@@ -463,13 +498,62 @@ Ref search_defaults() {
                                  d.use_kiv ? Py_True : Py_False, "complexity_penalty", d.complexity_penalty));
 }
 
+// ---- the operator table and the rules of the text, for the package's Python side -----------------------
+
+const char* offer_name(Offer offer) {
+    switch (offer) {
+        case Offer::Never: return "never";
+        case Offer::Always: return "always";
+        case Offer::WithTrig: return "trig";
+        case Offer::WithKiv: return "kiv";
+    }
+    return "never";
+}
+
+Ref text(std::string_view s) {
+    return require(PyUnicode_DecodeUTF8(s.data(), static_cast<Py_ssize_t>(s.size()), "strict"));
+}
+
+// One dict per row of the core's table, in code order: the package derives its operator codes, arities,
+// text reader and writer and its exporters from these, so an operator is described once.
+Ref operator_rows() {
+    Ref rows = require(PyTuple_New(static_cast<Py_ssize_t>(kOps.size())));
+    for (std::size_t i = 0; i < kOps.size(); ++i) {
+        const OpInfo& o = kOps[i];
+        Ref name = text(o.name), prefix = text(o.prefix), infix = text(o.infix), suffix = text(o.suffix);
+        Ref latex = text(o.latex), python = text(o.python);
+        Ref row = require(Py_BuildValue("{s:n,s:O,s:I,s:O,s:O,s:O,s:O,s:O,s:s,s:O}", "code",
+                                        static_cast<Py_ssize_t>(i), "name", name.get(), "arity", o.arity,
+                                        "prefix", prefix.get(), "infix", infix.get(), "suffix", suffix.get(),
+                                        "latex", latex.get(), "python", python.get(), "offer", offer_name(o.offer),
+                                        "order_sensitive", o.order_sensitive ? Py_True : Py_False));
+        PyTuple_SET_ITEM(rows.get(), static_cast<Py_ssize_t>(i), row.release());
+    }
+    return rows;
+}
+
+// The guards' constants and the text's rules, as the core states them.
+Ref text_rules() {
+    return require(Py_BuildValue("{s:d,s:d,s:d,s:d,s:I,s:n,s:i}", "log_floor", kiv::kLogFloor, "exp_threshold",
+                                 kiv::kSearchExpThreshold, "pi", kTextPi, "e", kTextE, "var_letter_base",
+                                 kVarLetterBase, "lettered_vars", static_cast<Py_ssize_t>(kLetteredVars),
+                                 "text_decimals", kTextDecimals));
+}
+
 }  // namespace
 
 int add_discover(PyObject* module) {
-    if (PyModule_AddFunctions(module, g_methods) < 0) return -1;
-    try {
-        return PyModule_Add(module, "search_defaults", search_defaults().release());
-    } catch (const PyErrorSet&) {
-        return -1;
-    }
+    PyObject* ok = call([&] {
+        require_status(PyModule_AddFunctions(module, g_methods));
+        Ref rows = operator_rows();
+        require_status(PyModule_AddObjectRef(module, "_OPERATORS", rows.get()));
+        Ref rules = text_rules();
+        require_status(PyModule_AddObjectRef(module, "_TEXT_RULES", rules.get()));
+        Ref defaults = search_defaults();
+        require_status(PyModule_AddObjectRef(module, "search_defaults", defaults.get()));
+        return Ref::steal(Py_NewRef(Py_None));
+    });
+    if (ok == nullptr) return -1;
+    Py_DECREF(ok);
+    return 0;
 }

@@ -89,6 +89,8 @@ char g_octonion_types[] = {NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE};
 // Reads a signature: a sequence of 1 to kMaxStridedDims integers, each -1, 0 or 1.
 std::size_t read_signature(PyObject* arg, std::int8_t (&out)[kiv::kMaxStridedDims]) {
     Ref seq = require(PySequence_Fast(arg, "signature must be a sequence of integers (-1, 0 or 1)"));
+    // Read from a tuple copy: __index__ of an entry runs Python code, which could change the list under us.
+    if (PyList_Check(seq.get())) seq = require(PyList_AsTuple(seq.get()));
     const Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.get());
     if (n == 0) raise(PyExc_ValueError, "signature is empty: give one entry (-1, 0 or 1) per basis vector");
     if (static_cast<std::size_t>(n) > kiv::kMaxStridedDims) {

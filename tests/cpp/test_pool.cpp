@@ -1,5 +1,8 @@
 // Worker pool: every index visited once, failures carried back after all chunks end, nesting runs inline.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -79,6 +82,48 @@ TEST(Pool, EveryPoolThreadTakesPartFromTheFirstJob) {
         cv.wait_for(lk, std::chrono::seconds(5), [&] { return seen.size() >= threads; });
     });
     EXPECT_EQ(seen.size(), threads);
+}
+
+TEST(Pool, ForkedChildrenBuildTheirOwnPoolWhileOtherThreadsUseIt) {
+    // Threads that post small jobs back to back keep the pool's locks busy; every child forked meanwhile
+    // must compute on a pool of its own and exit. A child that inherits a lock held by a parent thread
+    // waits for ever, and is killed at the deadline.
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> load;
+    for (int t = 0; t < 4; ++t) {
+        load.emplace_back([&] {
+            std::atomic<std::size_t> sum{0};
+            while (!stop.load()) {
+                kiv::pool::parallel_for(64, 1, [&](std::size_t b, std::size_t e) { sum.fetch_add(e - b); });
+            }
+        });
+    }
+    int hung = 0, failed = 0;
+    for (int i = 0; i < 300 && hung == 0; ++i) {
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            std::atomic<std::size_t> sum{0};
+            kiv::pool::parallel_for(10000, 16, [&](std::size_t b, std::size_t e) { sum.fetch_add(e - b); });
+            _exit(sum.load() == 10000 && kiv::pool::thread_count() >= 1 ? 0 : 1);
+        }
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        int status = 0;
+        while (waitpid(pid, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                kill(pid, SIGKILL);
+                waitpid(pid, &status, 0);
+                ++hung;
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        if (hung == 0 && !(WIFEXITED(status) && WEXITSTATUS(status) == 0)) ++failed;
+    }
+    stop.store(true);
+    for (auto& t : load) t.join();
+    EXPECT_EQ(hung, 0);
+    EXPECT_EQ(failed, 0);
 }
 
 }  // namespace

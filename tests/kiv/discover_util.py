@@ -11,6 +11,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "python"))
 import kiv_core  # noqa: E402
 
 from kiv import Formula  # noqa: E402
+from kiv._ops import OPERATORS  # noqa: E402
 
 FLOOR = 1e-300
 
@@ -23,45 +24,47 @@ def same_array(a, b):
     return len(a) == len(b) and all(bits(float(p)) == bits(float(q)) for p, q in zip(a, b))
 
 
-def _op(code, a, b):
+def _op(name, a, b):
     """One guarded operator on Python floats (math is the C library), None when it fails."""
     try:
-        if code == 0:
+        if name == "neg":
             r = -a
-        elif code == 1:
+        elif name == "recip":
             if abs(a) < FLOOR:
                 return None
             r = 1.0 / a
-        elif code == 2:
+        elif name == "exp":
             r = math.exp(a)
-        elif code == 3:
+        elif name == "ln":
             if a <= 0.0:
                 return None
             r = math.log(a)
-        elif code == 4:
+        elif name == "sqrt":
             if a < 0.0:
                 return None
             r = math.sqrt(a)
-        elif code == 5:
+        elif name == "sin":
             r = math.sin(a)
-        elif code == 6:
+        elif name == "cos":
             r = math.cos(a)
-        elif code == 7:
+        elif name == "abs":
             r = abs(a)
-        elif code == 8:
+        elif name == "kiv":
             a1 = math.log(a) if a > 709.78 else a
             m = b if (b > 0 or math.isnan(b)) else max(abs(b), FLOOR)
             r = math.exp(a1) - math.log(m)
-        elif code == 9:
+        elif name == "add":
             r = a + b
-        elif code == 10:
+        elif name == "sub":
             r = a - b
-        elif code == 11:
+        elif name == "mul":
             r = a * b
-        else:
+        elif name == "div":
             if abs(b) < FLOOR:
                 return None
             r = a / b
+        else:
+            raise NotImplementedError(f"the reference evaluation lacks the operator {name!r}")
     except (OverflowError, ValueError):
         return None
     return r if math.isfinite(r) else None
@@ -77,9 +80,10 @@ def reference_eval(tokens, row):
         elif kind == 2:
             stack.append(row[index])
         else:
-            b = stack.pop() if index >= 8 else 0.0
+            op = OPERATORS[index]
+            b = stack.pop() if op.arity == 2 else 0.0
             a = stack.pop()
-            r = _op(index, a, b)
+            r = _op(op.name, a, b)
             if r is None:
                 return math.nan
             stack.append(r)
@@ -156,16 +160,6 @@ def r2_of(rmse, y):
         ratio = rmse / sd
         return 1.0 - ratio * ratio
     return 1.0 if rmse == 0.0 else 0.0
-
-
-def names_as_they_come():
-    """Whether Formula takes any string as a feature name (the name rules that let data frames come as
-    they are)."""
-    try:
-        Formula([(2, 0, 0.0)], ["sepal length (cm)"])
-    except ValueError:
-        return False
-    return True
 
 
 def rng_for(seed):

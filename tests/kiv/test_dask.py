@@ -1,4 +1,4 @@
-"""kiv's ufuncs applied to Dask arrays, block by block, on threads and on worker processes."""
+"""kiv's ufuncs and gufuncs applied to Dask arrays, block by block, on threads and on worker processes."""
 
 import numpy as np
 import pytest
@@ -20,12 +20,14 @@ def _inputs():
 
 
 def _graph(dx, dy):
-    # Element-wise ufuncs, chained and broadcasting against a column.
-    return kiv.tension(dx, dy), kiv.add(kiv.exp(dx[:, :1]), kiv.ln(dy)), kiv.pow(kiv.div(dx, dy), 0.5)
+    # Element-wise ufuncs, chained and broadcasting against a column; the gufuncs, with the core axis split
+    # over two chunks (columns 120:136 cross a chunk edge) and broadcasting against a single multivector.
+    return (kiv.tension(dx, dy), kiv.add(kiv.exp(dx[:, :1]), kiv.ln(dy)), kiv.pow(kiv.div(dx, dy), 0.5),
+            kiv.octonion_mul(dx[:, :8], dy[:, 8:16]), kiv.geometric_product(dx[:, 120:136], dy[0, :16], [1, -1, 0, 1]))
 
 
 def _expected(x, y):
-    return kiv.tension(x, y), kiv.add(kiv.exp(x[:, :1]), kiv.ln(y)), kiv.pow(kiv.div(x, y), 0.5)
+    return _graph(x, y)
 
 
 def test_threaded_scheduler_gives_the_in_memory_bits():

@@ -106,6 +106,48 @@ def test_forked_children_compute_on_a_pool_of_their_own():
         assert [hashlib.sha256(g).digest() for g in got] == [hashlib.sha256(e).digest() for e in expected]
 
 
+def test_fork_hammer_children_never_hang_while_threads_use_the_pool():
+    # Threads keep kiv's loops on the pool while the main thread forks a few hundred times; each child
+    # computes with kiv and kiv_core (both must build a pool of their own) and exits, or is killed at the
+    # deadline and counted as hung.
+    out = run_python(textwrap.dedent("""
+        import os, threading, time, warnings
+        import numpy as np, kiv, kiv_core
+        warnings.simplefilter("ignore", DeprecationWarning)  # forking a process with threads
+        x = np.linspace(-5.0, 5.0, 10_000)
+        want, xs = kiv.exp(x).tobytes(), x.tolist()
+        want_core = kiv_core.exp_n(xs)
+        stop = threading.Event()
+        def load():
+            while not stop.is_set():
+                kiv.exp(x)
+        workers = [threading.Thread(target=load) for _ in range(6)]
+        for t in workers:
+            t.start()
+        hung = failed = 0
+        try:
+            for _ in range(300):
+                pid = os.fork()
+                if pid == 0:
+                    os._exit(0 if kiv.exp(x).tobytes() == want and kiv_core.exp_n(xs) == want_core else 1)
+                deadline = time.monotonic() + 20
+                while (status := os.waitpid(pid, os.WNOHANG))[0] == 0 and time.monotonic() < deadline:
+                    time.sleep(0.001)
+                if status[0] == 0:
+                    os.kill(pid, 9)
+                    os.waitpid(pid, 0)
+                    hung += 1
+                    break
+                failed += status[1] != 0
+        finally:
+            stop.set()
+            for t in workers:
+                t.join()
+        print(hung, failed)
+    """), threads=3)
+    assert out == "0 0"
+
+
 def test_concurrent_callers_share_the_pool():
     # Python threads calling at once (as Dask's threaded scheduler does) each get their own results.
     rng = np.random.default_rng(2)

@@ -1,9 +1,16 @@
-"""Type-checks the samples of this folder against the installed kiv_core and its stubs.
+"""Type-checks the samples of this folder against the installed kiv_core (with its stubs) and kiv.
 
 accept_*.py must pass mypy --strict (and run); in reject_*.py every line marked '# E: CODE' must be
 reported with that error code, and nothing else may be reported. Prints one line per sample and a closing
-count; exits 1 on any mismatch."""
+count; exits 1 on any mismatch.
 
+A sample whose header says '# pending until annotated: NAME ...' (dotted names of functions) is checked
+only once every one of them carries annotations in the installed package; until then it is reported as
+pending, and counted apart. Parts of kiv get their annotations on their own, and the samples that use them
+then take effect without a further change here."""
+
+import importlib
+import inspect
 import pathlib
 import re
 import subprocess
@@ -24,6 +31,25 @@ def expected(path):
     return marks
 
 
+def unannotated(path):
+    """The names the sample waits for that have no annotations yet."""
+    m = re.search(r"^# pending until annotated: (.+)$", path.read_text(), re.MULTILINE)
+    if not m:
+        return []
+    missing = []
+    for dotted in m.group(1).split():
+        module, _, rest = dotted.partition(".")
+        obj = importlib.import_module(module)
+        for part in rest.split("."):
+            try:
+                obj = getattr(obj, part)
+            except AttributeError:
+                obj = importlib.import_module(f"{obj.__name__}.{part}")
+        if not inspect.get_annotations(obj):
+            missing.append(dotted)
+    return missing
+
+
 def reported(path):
     out, err, _ = api.run(["--strict", "--no-incremental", "--cache-dir", "/dev/null", str(path)])
     found = set()
@@ -35,9 +61,14 @@ def reported(path):
 
 
 def main():
-    failures = 0
+    failures = pending = 0
     samples = sorted(HERE.glob("accept_*.py")) + sorted(HERE.glob("reject_*.py"))
     for path in samples:
+        waiting = unannotated(path)
+        if waiting:
+            pending += 1
+            print(f"wait {path.name}: pending until annotated: {' '.join(waiting)}")
+            continue
         want = expected(path)
         got, text = reported(path)
         ok = got == want and (want or "Success" in text)
@@ -50,7 +81,8 @@ def main():
             failures += 1
             print(f"  missing: {sorted(want - got)}  unexpected: {sorted(got - want)}")
             print("  " + text.strip().replace("\n", "\n  "))
-    print(f"mypy: {len(samples) - failures} of {len(samples)} samples as expected")
+    checked = len(samples) - pending
+    print(f"mypy: {checked - failures} of {checked} samples as expected" + (f", {pending} pending" if pending else ""))
     return 1 if failures else 0
 
 

@@ -30,6 +30,8 @@ enum class Offer : std::uint8_t { Never, Always, WithTrig, WithKiv };
 
 struct OpInfo {
     OpKind op;
+    // Short lower-case name, unique in the table: what the kiv package's exporters and readers key on.
+    std::string_view name;
     unsigned arity;  // 1 or 2
     // Formula text: prefix, first operand, then for a binary operator infix and second operand, suffix.
     std::string_view prefix, infix, suffix;
@@ -49,19 +51,19 @@ struct OpInfo {
 };
 
 inline constexpr auto kOps = std::to_array<OpInfo>({
-    {OpKind::Neg, 1, "(-", "", ")", "", "", Offer::Always, false,
+    {OpKind::Neg, "neg", 1, "(-", "", ")", "", "", Offer::Always, false,
      [](double a, double, double& r) noexcept { r = -a; return true; }},
-    {OpKind::Recip, 1, "(1/", "", ")", "", "", Offer::Always, false,
+    {OpKind::Recip, "recip", 1, "(1/", "", ")", "", "", Offer::Always, false,
      [](double a, double, double& r) noexcept {
          r = 1.0 / a;
          return !(std::fabs(a) < kLogFloor);
      }},
-    {OpKind::Exp, 1, "exp(", "", ")", "\\exp(", "math.exp(", Offer::Always, false,
+    {OpKind::Exp, "exp", 1, "exp(", "", ")", "\\exp(", "math.exp(", Offer::Always, false,
      [](double a, double, double& r) noexcept { r = std::exp(a); return true; }, {}, 0,
      // Part 0 takes the log of an operand above the search threshold first; below it (and for a NaN)
      // it is exp itself.
      [](double a) noexcept { return !(a > kSearchExpThreshold); }},
-    {OpKind::Ln, 1, "ln(", "", ")", "\\ln(", "math.log(", Offer::Always, false,
+    {OpKind::Ln, "ln", 1, "ln(", "", ")", "\\ln(", "math.log(", Offer::Always, false,
      [](double a, double, double& r) noexcept {
          if (a <= 0.0) return false;
          r = std::log(a);
@@ -70,28 +72,28 @@ inline constexpr auto kOps = std::to_array<OpInfo>({
      {}, 1,
      // Part 1 is the plain log of a positive operand or a NaN, which are what the guard lets through.
      [](double a) noexcept { return a > 0.0 || std::isnan(a); }},
-    {OpKind::Sqrt, 1, "sqrt(", "", ")", "\\sqrt{", "math.sqrt(", Offer::Always, false,
+    {OpKind::Sqrt, "sqrt", 1, "sqrt(", "", ")", "\\sqrt{", "math.sqrt(", Offer::Always, false,
      [](double a, double, double& r) noexcept {
          if (a < 0.0) return false;
          r = std::sqrt(a);
          return true;
      }},
-    {OpKind::Sin, 1, "sin(", "", ")", "\\sin(", "math.sin(", Offer::WithTrig, false,
+    {OpKind::Sin, "sin", 1, "sin(", "", ")", "\\sin(", "math.sin(", Offer::WithTrig, false,
      [](double a, double, double& r) noexcept { r = std::sin(a); return true; }},
-    {OpKind::Cos, 1, "cos(", "", ")", "\\cos(", "math.cos(", Offer::WithTrig, false,
+    {OpKind::Cos, "cos", 1, "cos(", "", ")", "\\cos(", "math.cos(", Offer::WithTrig, false,
      [](double a, double, double& r) noexcept { r = std::cos(a); return true; }},
-    {OpKind::Abs, 1, "abs(", "", ")", "", "", Offer::Never, false,
+    {OpKind::Abs, "abs", 1, "abs(", "", ")", "", "", Offer::Never, false,
      [](double a, double, double& r) noexcept { r = std::fabs(a); return true; }},
-    {OpKind::Kiv, 2, "kiv(", ", ", ")", "\\mathrm{kiv}(", "", Offer::WithKiv, true,
+    {OpKind::Kiv, "kiv", 2, "kiv(", ", ", ")", "\\mathrm{kiv}(", "", Offer::WithKiv, true,
      [](double a, double b, double& r) noexcept { r = search_kiv(a, b); return true; },
      {[](double a) noexcept { return search_kiv_exp(a); }, [](double b) noexcept { return floored_ln(b); }}},
-    {OpKind::Add, 2, "(", " + ", ")", "", "", Offer::Always, false,
+    {OpKind::Add, "add", 2, "(", " + ", ")", "", "", Offer::Always, false,
      [](double a, double b, double& r) noexcept { r = a + b; return true; }},
-    {OpKind::Sub, 2, "(", " - ", ")", "", "", Offer::Always, true,
+    {OpKind::Sub, "sub", 2, "(", " - ", ")", "", "", Offer::Always, true,
      [](double a, double b, double& r) noexcept { r = a - b; return true; }},
-    {OpKind::Mul, 2, "(", " * ", ")", "", "", Offer::Always, false,
+    {OpKind::Mul, "mul", 2, "(", " * ", ")", "", "", Offer::Always, false,
      [](double a, double b, double& r) noexcept { r = a * b; return true; }},
-    {OpKind::Div, 2, "(", " / ", ")", "", "", Offer::Always, true,
+    {OpKind::Div, "div", 2, "(", " / ", ")", "", "", Offer::Always, true,
      [](double a, double b, double& r) noexcept {
          r = a / b;
          return !(std::fabs(b) < kLogFloor);
@@ -106,6 +108,18 @@ inline constexpr bool rows_in_code_order() {
     return true;
 }
 static_assert(rows_in_code_order());
+
+// Names are what the package's exporters key on, so each row has its own.
+inline constexpr bool names_unique() {
+    for (std::size_t i = 0; i < kOps.size(); ++i) {
+        if (kOps[i].name.empty()) return false;
+        for (std::size_t j = 0; j < i; ++j) {
+            if (kOps[i].name == kOps[j].name) return false;
+        }
+    }
+    return true;
+}
+static_assert(names_unique());
 
 // The one split operator, whose parts a search keeps per operand. This and the next property are checked
 // by the table test: they compare function pointers, which a sanitized build cannot do at compile time.

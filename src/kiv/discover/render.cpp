@@ -9,9 +9,6 @@
 namespace kiv::discover {
 namespace {
 
-constexpr double kPi = 3.141592653589793;
-constexpr double kE = 2.718281828459045;
-
 // Replaces every non-overlapping occurrence of from, scanning left to right; replaced text is not rescanned.
 std::string replace_all(std::string_view text, std::string_view from, std::string_view to) {
     std::string out;
@@ -73,7 +70,7 @@ std::string concat(std::initializer_list<std::string_view> parts) {
 }
 
 void append_var(std::string& s, std::size_t index) {
-    unsigned code = static_cast<unsigned>((120 + index % 256) % 256);
+    unsigned code = static_cast<unsigned>((kVarLetterBase + index % 256) % 256);
     if (code < 128) {
         s.push_back(static_cast<char>(code));
     } else {
@@ -96,16 +93,17 @@ std::string render_formula(const Expr& expr) {
     for (const Token& t : expr) {
         switch (t.kind) {
             case TokenKind::Const:
-                if (t.value == kPi) {
+                if (t.value == kTextPi) {
                     stack.emplace_back("π");
-                } else if (t.value == kE) {
+                } else if (t.value == kTextE) {
                     stack.emplace_back("e");
                 } else {
-                    stack.push_back(format_fixed(t.value, 4));
+                    stack.push_back(format_fixed(t.value, kTextDecimals));
                 }
                 break;
             case TokenKind::Param:
-                stack.push_back(concat({"c", std::to_string(t.index), "(", format_fixed(t.value, 4), ")"}));
+                stack.push_back(
+                    concat({"c", std::to_string(t.index), "(", format_fixed(t.value, kTextDecimals), ")"}));
                 break;
             case TokenKind::Var: {
                 std::string s;
