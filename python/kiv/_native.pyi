@@ -1,7 +1,7 @@
 # Types of the kiv package's native module (numpy ufuncs and gufuncs over the core, and the private entries
 # that kiv's Python sources call).
 from collections.abc import Callable, Sequence
-from typing import SupportsIndex, TypeAlias, TypedDict
+from typing import SupportsIndex, TypeAlias, TypedDict, type_check_only
 
 import numpy as np
 from numpy.typing import NDArray
@@ -33,6 +33,8 @@ def _geometric_product_gufunc(signature: Sequence[SupportsIndex], /) -> np.ufunc
 _OPERATORS: tuple[dict[str, int | str | bool], ...]
 _TEXT_RULES: dict[str, float | int]
 
+# The type of search_defaults (a plain dict at run time).
+@type_check_only
 class SearchDefaults(TypedDict):
     max_complexity: int
     beam_width: int
