@@ -18,20 +18,20 @@ _K = TypeVar("_K", bound=Hashable)
 _Dataset = tuple[Any, Any] | Sequence[Any]
 
 
-def _one(item: _Dataset, settings: dict[str, Any]) -> Formula | None:
+def _one(item: _Dataset, settings: dict[str, Any]) -> Formula:
     X, y = item
     return discover(X, y, **settings)
 
 
 @overload
 def discover_many(datasets: Mapping[_K, _Dataset], *, client: Any = None,
-                  **settings: Any) -> dict[_K, Formula | None]: ...
+                  **settings: Any) -> dict[_K, Formula]: ...
 @overload
-def discover_many(datasets: Sequence[_Dataset], *, client: Any = None, **settings: Any) -> list[Formula | None]: ...
+def discover_many(datasets: Sequence[_Dataset], *, client: Any = None, **settings: Any) -> list[Formula]: ...
 
 
 def discover_many(datasets: Mapping[Any, _Dataset] | Sequence[_Dataset], *, client: Any = None,
-                  **settings: Any) -> dict[Any, Formula | None] | list[Formula | None]:
+                  **settings: Any) -> dict[Any, Formula] | list[Formula]:
     """One :func:`kiv.discover` per dataset, serially or as tasks on a Dask cluster.
 
     Parameters
@@ -49,6 +49,11 @@ def discover_many(datasets: Mapping[Any, _Dataset] | Sequence[_Dataset], *, clie
     -------
     dict or list
         A dict with the same keys as ``datasets``, or a list in the same order, of the formulas found.
+
+    Raises
+    ------
+    ValueError
+        For an entry that is not an (X, y) pair, naming it, and for what :func:`kiv.discover` refuses.
     """
     if "progress" in settings and client is not None:
         raise ValueError("progress: not available when the searches run on a cluster")

@@ -56,8 +56,9 @@ def check_feature_names(names: Iterable[object], n: int | None = None,
                         argument: str = "feature_names") -> tuple[str, ...]:
     """The names as a tuple of str, or ValueError naming the argument and the problem.
 
-    Any string is a name (column labels such as ``'sepal length (cm)'`` included), and so is an integer
-    (a DataFrame's default labels), taken as its decimal text. Refused: a single string for the sequence,
+    Any string is a name (column labels such as ``'sepal length (cm)'`` included), and so is an integer,
+    taken as its decimal text. (A DataFrame whose labels are not strings never brings them here: it is read
+    by position, and its features take the default names.) Refused: a single string for the sequence,
     other types, empty names, names with control characters, and two names equal in NFKC form.
 
     Parameters

@@ -1,7 +1,7 @@
 # Types of the kiv package's native module (numpy ufuncs and gufuncs over the core, and the private entries
 # that kiv's Python sources call).
 from collections.abc import Callable, Sequence
-from typing import SupportsIndex, TypeAlias
+from typing import SupportsIndex, TypeAlias, TypedDict, type_check_only
 
 import numpy as np
 from numpy.typing import NDArray
@@ -28,18 +28,38 @@ _Token: TypeAlias = tuple[int, int, float]
 
 def _geometric_product_gufunc(signature: Sequence[SupportsIndex], /) -> np.ufunc: ...
 
-# Positional only at run time (the text signature names the parameters, the call takes none by keyword).
+# The core's operator table, one dict per row in code order (code, name, arity, prefix, infix, suffix, latex,
+# python, offer, order_sensitive), and the constants and rules of its formula text; kiv._ops types them.
+_OPERATORS: tuple[dict[str, int | str | bool], ...]
+_TEXT_RULES: dict[str, float | int]
+
+# The type of search_defaults (a plain dict at run time).
+@type_check_only
+class SearchDefaults(TypedDict):
+    max_complexity: int
+    beam_width: int
+    precision_goal: float
+    use_trig: bool
+    use_kiv: bool
+    complexity_penalty: float
+
+# The search settings' defaults, read from the core's SearchConfig, in their public order.
+search_defaults: SearchDefaults
+
+# The settings by keyword only, each defaulting to search_defaults; precision_goal relative to rms(y).
+# Returns (tokens, score, rmse, r2, stop reason, levels fitted in full), or None.
 def _discover(
     X: NDArray[np.float64],
     y: NDArray[np.float64],
-    max_complexity: int,
-    beam_width: int,
-    precision_goal: float,
-    complexity_penalty: float,
-    use_trig: bool,
-    use_kiv: bool,
-    time_limit: float | None,
-    progress: Callable[[int, tuple[_Token, ...], float], object] | None,
-) -> tuple[tuple[_Token, ...], float, int, int] | None: ...
+    *,
+    max_complexity: int = ...,
+    beam_width: int = ...,
+    precision_goal: float = ...,
+    use_trig: bool = ...,
+    use_kiv: bool = ...,
+    complexity_penalty: float = ...,
+    time_limit: float | None = None,
+    progress: Callable[[int, tuple[_Token, ...], float, float, float], object] | None = None,
+) -> tuple[tuple[_Token, ...], float, float, float, int, int] | None: ...
 def _evaluate(tokens: Sequence[_Token], X: NDArray[np.float64]) -> NDArray[np.float64]: ...
 def _render(tokens: Sequence[_Token]) -> str: ...

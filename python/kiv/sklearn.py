@@ -1,26 +1,49 @@
 """KIVRegressor: formula discovery as a scikit-learn regressor."""
 
+from __future__ import annotations
+
+from typing import Self
+
 import numpy as np
+import numpy.typing as npt
 from sklearn.base import BaseEstimator, RegressorMixin
 from sklearn.utils.validation import check_is_fitted, validate_data
 
 from kiv._discover import discover
-from kiv.formula import check_feature_names, default_feature_names
+from kiv._validate import SEARCH_DEFAULTS, frame_feature_names, is_dataframe
 
 __all__ = ["KIVRegressor"]
 
+_D = SEARCH_DEFAULTS
 
-class KIVRegressor(RegressorMixin, BaseEstimator):
+
+class KIVRegressor(RegressorMixin, BaseEstimator):  # type: ignore[misc]  # scikit-learn has no types
     """Finds one formula y ≈ f(X) with :func:`kiv.discover` and predicts with it.
 
-    The parameters are discover's search settings. After fit, ``formula_`` is the :class:`kiv.Formula`
-    found; its feature names are ``feature_names_in_`` when X was a DataFrame whose column names are valid
-    identifiers, else the default names (x, y, z or x0, x1, ...). predict gives NaN on rows where the
-    formula has no value (a guard of one of its operators trips there).
+    Parameters
+    ----------
+    max_complexity, beam_width, precision_goal, use_trig, use_kiv, complexity_penalty, time_limit
+        The search settings of :func:`kiv.discover`, with its defaults and checks.
+
+    Attributes
+    ----------
+    formula_ : Formula
+        The formula found. Its feature names follow discover's rules: a DataFrame's column names when they
+        are strings (any strings; also ``feature_names_in_``), else ``x0, x1, ...``.
+    n_features_in_ : int
+        The number of features seen in fit.
+    feature_names_in_ : ndarray of str
+        The column names of a DataFrame X with string column names.
+
+    Notes
+    -----
+    predict gives NaN on rows where the formula has no value (a guard of one of its operators trips there).
     """
 
-    def __init__(self, max_complexity=8, beam_width=2000, precision_goal=1e-10, use_trig=True, use_kiv=True,
-                 complexity_penalty=0.001, time_limit=None):
+    def __init__(self, max_complexity: int = _D["max_complexity"], beam_width: int = _D["beam_width"],
+                 precision_goal: float = _D["precision_goal"], use_trig: bool = _D["use_trig"],
+                 use_kiv: bool = _D["use_kiv"], complexity_penalty: float = _D["complexity_penalty"],
+                 time_limit: float | None = None) -> None:
         self.max_complexity = max_complexity
         self.beam_width = beam_width
         self.precision_goal = precision_goal
@@ -29,21 +52,42 @@ class KIVRegressor(RegressorMixin, BaseEstimator):
         self.complexity_penalty = complexity_penalty
         self.time_limit = time_limit
 
-    def fit(self, X, y):
+    def fit(self, X: npt.ArrayLike, y: npt.ArrayLike) -> Self:
+        """Search a formula for y ≈ f(X).
+
+        Parameters
+        ----------
+        X : array_like or pandas.DataFrame
+            (n_samples, n_features).
+        y : array_like
+            (n_samples,) targets.
+
+        Returns
+        -------
+        KIVRegressor
+            self.
+        """
+        # A frame's columns are checked and named by discover's rules before scikit-learn turns it into an
+        # array (by position, in column order, which is the order of the names).
+        names = frame_feature_names(X) if is_dataframe(X) else None
         X, y = validate_data(self, X, y, y_numeric=True, dtype=np.float64)
-        names = default_feature_names(X.shape[1])
-        if hasattr(self, "feature_names_in_"):
-            try:
-                names = check_feature_names(list(self.feature_names_in_), X.shape[1])
-            except ValueError:
-                pass
-        self.formula_ = discover(X, y, feature_names=names, max_complexity=self.max_complexity,
-                                 beam_width=self.beam_width, precision_goal=self.precision_goal,
-                                 use_trig=self.use_trig, use_kiv=self.use_kiv,
-                                 complexity_penalty=self.complexity_penalty, time_limit=self.time_limit)
+        self.formula_ = discover(X, y, feature_names=names, **self.get_params(deep=False))
         return self
 
-    def predict(self, X):
+    def predict(self, X: npt.ArrayLike) -> npt.NDArray[np.float64]:
+        """The formula's values on every row of X.
+
+        Parameters
+        ----------
+        X : array_like or pandas.DataFrame
+            (n_samples, n_features), with the features of fit in the same order.
+
+        Returns
+        -------
+        ndarray of float64
+            (n_samples,); NaN where the formula has no value.
+        """
         check_is_fitted(self, "formula_")
         X = validate_data(self, X, reset=False, dtype=np.float64)
-        return self.formula_.evaluate(X)
+        values: npt.NDArray[np.float64] = self.formula_.evaluate(X)
+        return values

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -22,6 +23,8 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -144,12 +147,82 @@ Ref float_array(PyObject* obj, int ndim, const char* name) {
 
 PyArrayObject* as_array(const Ref& r) { return reinterpret_cast<PyArrayObject*>(r.get()); }
 
+// ---- settings -------------------------------------------------------------------------------------
+
+// O& converters for _discover's settings: each refuses what its C type cannot hold (an int out of range
+// raises OverflowError) instead of wrapping it round.
+int to_u64(PyObject* obj, void* out) {
+    const unsigned long long v = PyLong_AsUnsignedLongLong(obj);
+    if (v == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return 0;
+    *static_cast<std::uint64_t*>(out) = v;
+    return 1;
+}
+
+int to_flag(PyObject* obj, void* out) {
+    if (!PyBool_Check(obj)) {
+        PyErr_Format(PyExc_TypeError, "expected True or False, got %s", Py_TYPE(obj)->tp_name);
+        return 0;
+    }
+    *static_cast<bool*>(out) = obj == Py_True;
+    return 1;
+}
+
+// The root mean square of v - centre, as m * sqrt(sum(((v[i] - centre) / m)^2) / n) with m the largest
+// |v[i] - centre| and the sum taken in index order from 0.0: the same value as the plain form wherever that
+// neither overflows nor underflows, and a finite one where it would (a target of order 1e200 or 1e-200).
+// 0 when every value equals centre.
+double rms_about(std::span<const double> v, double centre) {
+    double m = 0.0;
+    for (double t : v) m = std::max(m, std::fabs(t - centre));
+    if (m == 0.0) return 0.0;
+    double sum = 0.0;
+    for (double t : v) {
+        const double q = (t - centre) / m;
+        sum = sum + q * q;
+    }
+    return m * std::sqrt(sum / static_cast<double>(v.size()));
+}
+
+// The mean of v, as m * (sum(v[i] / m) / n) with m the largest |v[i]| and the sum in index order from 0.0
+// (finite for any finite v).
+double mean_of(std::span<const double> v) {
+    double m = 0.0;
+    for (double t : v) m = std::max(m, std::fabs(t));
+    if (m == 0.0) return 0.0;
+    double sum = 0.0;
+    for (double t : v) sum = sum + t / m;
+    return m * (sum / static_cast<double>(v.size()));
+}
+
+// What a Formula reports besides its tokens: the score the search ranked by, the error on the training
+// rows without the complexity penalty, and R^2 = 1 - (rmse / sd)^2 with sd the root mean square of
+// y - mean(y) (scikit-learn's convention for a constant target: 1 for an exact fit, else 0).
+struct Quality {
+    double score;
+    double rmse;
+    double r2;
+};
+
+Quality quality_of(const FitResult& best, const Columns& columns, std::span<const double> target, double target_sd) {
+    SearchConfig plain;
+    plain.complexity_penalty = 0.0;  // rmse * (tokens * 0 + 1) is the rmse itself, bit for bit
+    const std::optional<double> rmse = fit_score(best.tokens, columns, target, plain);
+    Quality q{best.score, rmse ? *rmse : std::numeric_limits<double>::quiet_NaN(), 0.0};
+    if (target_sd > 0.0) {
+        const double ratio = q.rmse / target_sd;
+        q.r2 = 1.0 - ratio * ratio;
+    } else {
+        q.r2 = q.rmse == 0.0 ? 1.0 : 0.0;
+    }
+    return q;
+}
+
 // ---- the search ---------------------------------------------------------------------------------------
 
 struct Report {
     std::uint64_t level;
     Expr tokens;
-    double score;
+    Quality quality;
 };
 
 // What the search thread and the calling thread share.
@@ -215,14 +288,21 @@ std::optional<std::chrono::steady_clock::time_point> deadline_after(double secon
     return now + Clock::duration(static_cast<Clock::rep>(ticks));
 }
 
-PyObject* py_discover(PyObject*, PyObject* args) {
+// The public settings in their public order after X and y, keyword-only; what is not given takes
+// SearchConfig's default, the one place each default is written.
+const char* const kDiscoverKeywords[] = {"X",          "y",       "max_complexity",     "beam_width",
+                                         "precision_goal", "use_trig", "use_kiv",       "complexity_penalty",
+                                         "time_limit", "progress", nullptr};
+
+PyObject* py_discover(PyObject*, PyObject* args, PyObject* kwargs) {
     return call([&]() -> Ref {
-        PyObject *x_obj, *y_obj, *time_limit, *progress;
-        unsigned long long max_complexity, beam_width;
-        double precision_goal, complexity_penalty;
-        int use_trig, use_kiv;
-        if (!PyArg_ParseTuple(args, "OOKKddppOO:_discover", &x_obj, &y_obj, &max_complexity, &beam_width,
-                              &precision_goal, &complexity_penalty, &use_trig, &use_kiv, &time_limit, &progress)) {
+        PyObject *x_obj, *y_obj, *time_limit = Py_None, *progress = Py_None;
+        SearchConfig config;
+        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO|$O&O&dO&O&dOO:_discover",
+                                         const_cast<char**>(kDiscoverKeywords), &x_obj, &y_obj, to_u64,
+                                         &config.max_complexity, to_u64, &config.beam_width, &config.precision_goal,
+                                         to_flag, &config.use_trig, to_flag, &config.use_kiv,
+                                         &config.complexity_penalty, &time_limit, &progress)) {
             throw PyErrorSet{};
         }
         Ref x = float_array(x_obj, 2, "X");
@@ -239,19 +319,12 @@ PyObject* py_discover(PyObject*, PyObject* args) {
             deadline = deadline_after(seconds);
         }
 
-        SearchConfig config;
-        config.max_complexity = max_complexity;
-        config.beam_width = beam_width;
-        config.precision_goal = precision_goal;
-        config.complexity_penalty = complexity_penalty;
-        config.use_trig = use_trig != 0;
-        config.use_kiv = use_kiv != 0;
-
         const auto n = static_cast<std::size_t>(rows);
         const auto k = static_cast<std::size_t>(features);
         kiv::require_memory(n * k + n, sizeof(double));
         Columns columns(k, std::vector<double>(n));
         std::vector<double> target(n);
+        double target_sd = 0.0;
         {
             const double* xd = static_cast<const double*>(PyArray_DATA(as_array(x)));
             const double* yd = static_cast<const double*>(PyArray_DATA(as_array(y)));
@@ -261,6 +334,11 @@ PyObject* py_discover(PyObject*, PyObject* args) {
                 for (std::size_t r = 0; r < n; ++r) col[r] = xd[r * k + j];
             }
             std::copy_n(yd, n, target.data());
+            // The goal is relative to the target's scale, so that y and 1e-12 * y give the same formula
+            // (with scaled constants); absolute for an all-zero target.
+            const double scale = rms_about(target, 0.0);
+            if (scale > 0.0) config.precision_goal = config.precision_goal * scale;
+            target_sd = rms_about(target, mean_of(target));
         }
         x = Ref();
         y = Ref();
@@ -272,8 +350,9 @@ PyObject* py_discover(PyObject*, PyObject* args) {
         options.stop = &box.stop;
         options.deadline = deadline;
         if (progress != Py_None) {
-            options.progress = [&box](std::uint64_t level, const FitResult& best) {
-                Report r{level, best.tokens, best.score};
+            // On the searching thread, without the lock: one evaluation of the best over the rows.
+            options.progress = [&](std::uint64_t level, const FitResult& best) {
+                Report r{level, best.tokens, quality_of(best, columns, target, target_sd)};
                 std::lock_guard<std::mutex> lk(box.m);
                 box.reports.push_back(std::move(r));
                 box.cv.notify_all();
@@ -303,8 +382,9 @@ PyObject* py_discover(PyObject*, PyObject* args) {
             }
             for (const Report& r : batch) {
                 Ref tokens = tokens_to(r.tokens);
-                Ref ret = require(PyObject_CallFunction(progress, "KOd", static_cast<unsigned long long>(r.level),
-                                                        tokens.get(), r.score));
+                Ref ret = require(PyObject_CallFunction(progress, "KOddd", static_cast<unsigned long long>(r.level),
+                                                        tokens.get(), r.quality.score, r.quality.rmse,
+                                                        r.quality.r2));
                 if (thread.forked()) {
                     raise(PyExc_RuntimeError,
                           "kiv.discover: the process was forked during the search; its result goes to the "
@@ -316,13 +396,19 @@ PyObject* py_discover(PyObject*, PyObject* args) {
         }
         thread.join_finished();
         if (box.failure) std::rethrow_exception(box.failure);
+        std::optional<FitResult> best = std::move(box.outcome.best);
+        if (!best) return Ref::steal(Py_NewRef(Py_None));
+        Quality quality{};
+        {
+            Unlocked unlocked;
+            quality = quality_of(*best, columns, target, target_sd);
+        }
         // Release the search's data before building the result.
         columns = Columns();
         target = std::vector<double>();
-        std::optional<FitResult> best = std::move(box.outcome.best);
-        if (!best) return Ref::steal(Py_NewRef(Py_None));
         Ref tokens = tokens_to(best->tokens);
-        return require(Py_BuildValue("(OdiK)", tokens.get(), best->score, static_cast<int>(box.outcome.stopped),
+        return require(Py_BuildValue("(OdddiK)", tokens.get(), quality.score, quality.rmse, quality.r2,
+                                     static_cast<int>(box.outcome.stopped),
                                      static_cast<unsigned long long>(box.outcome.levels)));
     });
 }
@@ -386,15 +472,31 @@ PyObject* py_render(PyObject*, PyObject* tokens) {
 }
 
 PyMethodDef g_methods[] = {
-    {"_discover", py_discover, METH_VARARGS,
-     "_discover(X, y, max_complexity, beam_width, precision_goal, complexity_penalty, use_trig, use_kiv, "
-     "time_limit, progress)\n--\n\nRuns the search on X (n_samples, n_features) and y without the interpreter "
-     "lock. Returns None or (tokens, error, stop_reason, levels); stop_reason 0 none, 1 requested, 2 deadline."},
+    {"_discover", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py_discover)),
+     METH_VARARGS | METH_KEYWORDS,
+     "_discover(X, y, *, max_complexity, beam_width, precision_goal, use_trig, use_kiv, complexity_penalty, "
+     "time_limit=None, progress=None)\n\n"
+     "Runs the search on X (n_samples, n_features) and y without the interpreter lock. Each setting not given "
+     "takes its default from search_defaults (the core's own). precision_goal is relative to the root mean "
+     "square of y (absolute when that is 0). progress, when given, is called as progress(level, tokens, score, "
+     "rmse, r2). Returns None or (tokens, score, rmse, r2, stop_reason, levels); stop_reason 0 none, "
+     "1 requested, 2 deadline."},
     {"_evaluate", py_evaluate, METH_VARARGS,
      "_evaluate(tokens, X)\n--\n\nValues of the formula on every row of X; NaN where a guard trips."},
     {"_render", py_render, METH_O, "_render(tokens)\n--\n\nThe formula's plain text with the variables x, y, z, ..."},
     {nullptr, nullptr, 0, nullptr},
 };
+
+// search_defaults: the settings' defaults in their public order, read from SearchConfig, so that the
+// Python signatures take them from the one place they are written.
+Ref search_defaults() {
+    const SearchConfig d;
+    return require(Py_BuildValue("{s:K,s:K,s:d,s:O,s:O,s:d}", "max_complexity",
+                                 static_cast<unsigned long long>(d.max_complexity), "beam_width",
+                                 static_cast<unsigned long long>(d.beam_width), "precision_goal", d.precision_goal,
+                                 "use_trig", d.use_trig ? Py_True : Py_False, "use_kiv",
+                                 d.use_kiv ? Py_True : Py_False, "complexity_penalty", d.complexity_penalty));
+}
 
 // ---- the operator table and the rules of the text, for the package's Python side -----------------------
 
@@ -447,6 +549,8 @@ int add_discover(PyObject* module) {
         require_status(PyModule_AddObjectRef(module, "_OPERATORS", rows.get()));
         Ref rules = text_rules();
         require_status(PyModule_AddObjectRef(module, "_TEXT_RULES", rules.get()));
+        Ref defaults = search_defaults();
+        require_status(PyModule_AddObjectRef(module, "search_defaults", defaults.get()));
         return Ref::steal(Py_NewRef(Py_None));
     });
     if (ok == nullptr) return -1;

@@ -121,6 +121,47 @@ def sequential_error(pred, y, complexity, penalty=0.001):
     return math.sqrt(s / len(y)) * (complexity * penalty + 1.0)
 
 
+def rms_about(values, centre=0.0):
+    """Root mean square of values - centre in the documented order: m * sqrt(sum(((v - centre) / m)**2) / n),
+    m the largest |v - centre|, the sum in row order from 0.0."""
+    values = [float(v) for v in values]
+    m = max(abs(v - centre) for v in values)
+    if m == 0.0:
+        return 0.0
+    s = 0.0
+    for v in values:
+        q = (v - centre) / m
+        s = s + q * q
+    return m * math.sqrt(s / len(values))
+
+
+def mean_of(values):
+    """m * (sum(v / m) / n), m the largest |v|, the sum in row order from 0.0."""
+    values = [float(v) for v in values]
+    m = max(abs(v) for v in values)
+    if m == 0.0:
+        return 0.0
+    s = 0.0
+    for v in values:
+        s = s + v / m
+    return m * (s / len(values))
+
+
+def absolute_goal(goal, y):
+    """The precision goal kiv.discover hands the core: relative to rms(y), absolute when that is 0."""
+    scale = rms_about(y)
+    return goal * scale if scale > 0.0 else goal
+
+
+def r2_of(rmse, y):
+    """1 - (rmse / sd)^2 with sd the root mean square of y - mean(y); for a constant y 1 or 0."""
+    sd = rms_about(y, mean_of(y))
+    if sd > 0.0:
+        ratio = rmse / sd
+        return 1.0 - ratio * ratio
+    return 1.0 if rmse == 0.0 else 0.0
+
+
 def rng_for(seed):
     return random.Random(seed)
 

@@ -14,7 +14,7 @@ import numpy as np
 import pytest
 
 import kiv
-from discover_util import core_formula, same_array
+from discover_util import absolute_goal, core_formula, r2_of, same_array, sequential_error
 from leaks import assert_no_leak
 
 
@@ -33,7 +33,7 @@ def _problem(seed):
         y = np.exp(X[:, 0]) - np.log(X[:, -1]) if rng.random() < 0.5 else X[:, 0] * X[:, -1]
     else:  # noise: runs every level
         y = rng.normal(size=rows) * 3
-    settings = dict(max_complexity=int(rng.integers(1, 6)), beam_width=int(rng.choice([0, 3, 8, 40, 400])),
+    settings = dict(max_complexity=int(rng.integers(1, 6)), beam_width=int(rng.choice([4, 8, 40, 400])),
                     precision_goal=float(rng.choice([1e-10, 0.0, 0.5, -1.0])),
                     use_trig=bool(rng.random() < 0.5), use_kiv=bool(rng.random() < 0.7),
                     complexity_penalty=float(rng.choice([0.001, 0.0, 0.1])))
@@ -41,23 +41,50 @@ def _problem(seed):
 
 
 def test_same_answer_as_find_formula_on_random_problems():
+    # discover's goal is relative to rms(y): the core, given goal * rms(y), finds the same formula.
     stops = {"seeds": 0, "goal": 0, "levels": 0}
     for seed in range(160):
         X, y, settings = _problem(seed)
-        r, expected = core_formula(X, y, **settings)
+        goal = absolute_goal(settings["precision_goal"], y)
+        r, expected = core_formula(X, y, **{**settings, "precision_goal": goal})
         got = kiv.discover(X, y, **settings)
         assert got.tokens == expected.tokens, (seed, got, r)
         assert math.copysign(1, got.error) == math.copysign(1, r.error) and (
             got.error == r.error or (math.isnan(got.error) and math.isnan(r.error))), (seed, got.error, r.error)
-        assert got.complexity == r.complexity
-        if X.shape[1] <= 3:  # the core's letters x, y, z are the only names it shares with kiv
-            assert kiv.Formula(got.tokens, list("xyz")[:X.shape[1]]).text == r.formula
+        assert got.complexity == r.complexity and kiv._native._render(got.tokens) == r.formula
         assert not got.stopped_early
-        if got.error <= settings["precision_goal"]:
+        # score is what the search ranked by; rmse the same error without the penalty, on the same rows.
+        assert got.score == got.error
+        penalty = settings["complexity_penalty"]
+        assert got.rmse == sequential_error(got.evaluate(X), y, got.complexity, penalty=0.0)
+        assert got.rmse * (got.complexity * penalty + 1.0) == got.score
+        assert got.r2 == r2_of(got.rmse, y)
+        if got.error <= goal:
             stops["seeds" if got.complexity == 1 else "goal"] += 1
         else:
             stops["levels"] += 1
     assert min(stops.values()) >= 10, stops
+
+
+@pytest.mark.parametrize("scale", [1e-6, 1.0, 1e6])
+def test_the_goal_is_relative_to_the_target(scale):
+    # y = x0 * x1 at every scale of X (so y scales by scale**2, down to 1e-12): the same formula. With an
+    # absolute goal of 1e-10, the constant 0 was within the goal of a target of order 1e-12.
+    rng = np.random.default_rng(3)
+    X = rng.uniform(0.5, 3.0, (40, 2)) * scale
+    y = X[:, 0] * X[:, 1]
+    f = kiv.discover(X, y)
+    assert f.text == "(x1 * x0)" and f.rmse == 0.0 and f.r2 == 1.0
+    # An all-zero target keeps the goal absolute (there is no scale to take it relative to).
+    z = kiv.discover(X, np.zeros(40))
+    assert z.text == "0.0000" and z.score == 0.0 and z.r2 == 1.0
+
+
+def test_the_scale_of_a_huge_target_does_not_overflow():
+    # sum(y**2) is inf here: a goal of inf would let the first seed win.
+    X = np.random.default_rng(4).uniform(1.0, 2.0, (30, 2)) * 1e200
+    f = kiv.discover(X, X[:, 0] + X[:, 1], max_complexity=4, beam_width=40)
+    assert f.text == "(x1 + x0)" and f.r2 == 1.0
 
 
 def test_more_than_three_features_get_default_names_and_same_tokens():
@@ -65,7 +92,8 @@ def test_more_than_three_features_get_default_names_and_same_tokens():
     X = rng.uniform(0.5, 2, (30, 5))
     y = X[:, 3] * X[:, 4]
     got = kiv.discover(X, y, max_complexity=3)
-    _, expected = core_formula(X, y, feature_names=got.feature_names, max_complexity=3)
+    _, expected = core_formula(X, y, feature_names=got.feature_names, max_complexity=3,
+                               precision_goal=absolute_goal(1e-10, y))
     assert got.feature_names == ("x0", "x1", "x2", "x3", "x4")
     assert got.tokens == expected.tokens and got.text == "(x4 * x3)"
 
@@ -103,7 +131,22 @@ BAD_INPUT = [
     (dict(X=[[1.0], [2.0]], y=[[1.0, 2.0], [1.0, 2.0]]), ValueError, "y: expected a 1-D array"),
     (dict(X="abc", y=[1.0]), ValueError, "X: expected numbers"),
     (dict(X=[[1.0]], y=[1.0], time_limit=0), ValueError, "time_limit: expected a positive number"),
-    (dict(X=[[1.0]], y=[1.0], max_complexity=-1), ValueError, "max_complexity: -1 is outside"),
+    (dict(X=[[1.0]], y=[1.0], max_complexity=-1), ValueError, "max_complexity: expected at least 1, got -1"),
+    (dict(X=[[1.0]], y=[1.0], max_complexity=0), ValueError, "max_complexity: expected at least 1, got 0"),
+    (dict(X=[[1.0]], y=[1.0], max_complexity=2**64), ValueError, "max_complexity: 18446744073709551616 is outside"),
+    (dict(X=[[1.0]], y=[1.0], beam_width=3), ValueError, "beam_width: expected at least 4, got 3 (each level keeps"),
+    (dict(X=[[1.0]], y=[1.0], beam_width=0), ValueError, "beam_width: expected at least 4, got 0"),
+    (dict(X=[[1.0]], y=[1.0], complexity_penalty=math.nan), ValueError,
+     "complexity_penalty: expected a finite number >= 0, got nan"),
+    (dict(X=[[1.0]], y=[1.0], complexity_penalty=-1), ValueError,
+     "complexity_penalty: expected a finite number >= 0, got -1.0"),
+    (dict(X=[[1.0]], y=[1.0], complexity_penalty=math.inf), ValueError,
+     "complexity_penalty: expected a finite number >= 0, got inf"),
+    (dict(X=[[1.0]], y=[1.0], precision_goal=math.nan), ValueError, "precision_goal: expected a number, got NaN"),
+    (dict(X=np.array(["2024-01-01"], dtype="datetime64[D]"), y=[1.0]), ValueError,
+     "X: datetime64[D] values are dates or durations"),
+    (dict(X=[[1.0]], y=np.array([5], dtype="timedelta64[s]")), ValueError, "y: timedelta64[s] values are dates"),
+    (dict(X=[["1.5"]], y=[1.0]), ValueError, "X: values must be real numbers, got <U3 data"),
     (dict(X=[[1.0]], y=[1.0], beam_width=2.5), TypeError, "beam_width: expected an int"),
     (dict(X=[[1.0]], y=[1.0], use_trig=1), TypeError, "use_trig: expected True or False"),
     (dict(X=[[1.0]], y=[1.0], progress="yes"), TypeError, "progress: expected None, a bool or a callable"),
@@ -115,6 +158,103 @@ def test_bad_input_names_the_argument_and_the_problem(kwargs, exc, message):
     with pytest.raises(exc) as info:
         kiv.discover(**kwargs)
     assert message in str(info.value)
+
+
+# ---- data frames as they come ------------------------------------------------------------------------------
+
+def _frame(columns, rows=30, seed=11):
+    pd = pytest.importorskip("pandas")
+    data = np.random.default_rng(seed).uniform(0.5, 3.0, (rows, len(columns)))
+    return pd.DataFrame(data, columns=columns)
+
+
+def test_a_frame_with_string_names_is_read_by_name_also_with_feature_names():
+    # Columns b, a, c and feature_names a, b: the search trains on the columns so named, which is how
+    # evaluate reads the frame (it used to train by position and then evaluate by name).
+    df = _frame(["b", "a", "c"])
+    y = df.a - df.b
+    f = kiv.discover(df, y, feature_names=["a", "b"])
+    assert f.feature_names == ("a", "b") and f.rmse < 1e-12
+    assert f.rmse == sequential_error(f.evaluate(df), y, f.complexity, penalty=0.0)
+    # A name that is not a column is refused: a frame read by name cannot be renamed by position.
+    with pytest.raises(ValueError, match=r"X: the DataFrame has no column\(s\) \['z'\]; .* is read by name"):
+        kiv.discover(df, y, feature_names=["a", "z"])
+
+
+def test_a_frame_without_string_names_is_read_by_position():
+    df = _frame([0, 1])
+    y = df[0] * np.exp(df[1])
+    f = kiv.discover(df, y)
+    assert f.feature_names == ("x0", "x1") and same_array(f.evaluate(df), f.evaluate(df.to_numpy()))
+    g = kiv.discover(df, y, feature_names=["u", "v"])
+    assert g.feature_names == ("u", "v") and same_array(g.evaluate(df), y.to_numpy())
+    with pytest.raises(ValueError, match="X: the column names mix strings and other labels"):
+        kiv.discover(_frame(["a", 1]), y)
+
+
+def test_any_column_names_are_feature_names():
+    df = _frame(["sepal length (cm)", "petal width (cm)"])
+    y = df.iloc[:, 0] * df.iloc[:, 1]
+    f = kiv.discover(df, y)
+    assert f.feature_names == tuple(df.columns) and same_array(f.evaluate(df), y.to_numpy())
+
+
+NOT_NUMBERS = [
+    ("datetime64", lambda pd, n: pd.date_range("2024-01-01", periods=n)),
+    ("timedelta64", lambda pd, n: pd.to_timedelta(np.arange(n), unit="s")),
+    ("category", lambda pd, n: pd.Categorical(np.arange(n) % 3)),
+    ("object", lambda pd, n: pd.Series([1.5, "v"] * (n // 2), dtype=object)),
+    ("str", lambda pd, n: [f"v{i}" for i in range(n)]),
+]
+
+
+@pytest.mark.parametrize("dtype, make", NOT_NUMBERS, ids=[d for d, _ in NOT_NUMBERS])
+def test_columns_that_are_not_numbers_are_refused_by_name(dtype, make):
+    pd = pytest.importorskip("pandas")
+    df = _frame(["ok"])
+    df["when"] = make(pd, len(df))
+    formula = kiv.Formula.parse("(ok + when)", ["ok", "when"])
+    calls = [lambda: kiv.discover(df, df.ok), lambda: formula.evaluate(df), lambda: kiv.discover(df[["ok"]], df.when)]
+    for call in calls:
+        with pytest.raises(ValueError, match=rf"(X: column|y) .*'when'.* holds {dtype}\S* values, not real"):
+            call()
+
+
+# ---- settings and their defaults ---------------------------------------------------------------------------
+
+def _defaults_in(parameters):
+    core = kiv._native.search_defaults
+    return [(p.name, type(p.default), p.default) for p in parameters if p.name in core]
+
+
+def _stub_defaults():
+    import ast
+
+    tree = ast.parse((Path(__file__).resolve().parents[2] / "stubs" / "kiv_core-stubs" / "__init__.pyi").read_text())
+    fn = next(n for n in tree.body if isinstance(n, ast.FunctionDef) and n.name == "find_formula")
+    args = fn.args.args[len(fn.args.args) - len(fn.args.defaults):]
+    return [(a.arg, type(v := ast.literal_eval(d)), v) for a, d in zip(args, fn.args.defaults)]
+
+
+def test_each_search_default_is_said_once_by_the_core():
+    import inspect
+
+    import kiv_core
+
+    core = kiv._native.search_defaults
+    assert list(core) == ["max_complexity", "beam_width", "precision_goal", "use_trig", "use_kiv",
+                          "complexity_penalty"]
+    expected = [(k, type(v), v) for k, v in core.items()]
+    # kiv_core's signature text is fixed and its stubs restate it: both must agree with the core's values.
+    assert _defaults_in(inspect.signature(kiv_core.find_formula).parameters.values()) == expected
+    assert _stub_defaults() == expected
+    assert _defaults_in(inspect.signature(kiv.discover).parameters.values()) == expected
+    # The native entry takes the same keywords, with the same defaults, and no settings by position.
+    X = np.linspace(0.5, 2.0, 20).reshape(-1, 1)
+    y = np.sin(X[:, 0]) + X[:, 0]
+    assert kiv._native._discover(X, y)[0] == kiv._native._discover(X, y, **core)[0] == kiv.discover(X, y).tokens
+    with pytest.raises(TypeError, match="at most 2 positional arguments"):
+        kiv._native._discover(X, y, 8)
 
 
 def test_data_frame_column_names_are_taken_as_they_come():
@@ -129,9 +269,23 @@ def test_no_leak_on_success_and_error_paths():
     y = np.exp(X[:, 0])
     assert_no_leak(lambda: kiv.discover(X, y, max_complexity=3, beam_width=20), watched=(X, y), repeat=300)
     assert_no_leak(lambda: kiv.discover(X, y[:-1]), watched=(X, y), repeat=300)
+    assert_no_leak(lambda: kiv.discover(X, y, complexity_penalty=math.nan), watched=(X, y), repeat=300)
     calls = []
     assert_no_leak(lambda: kiv.discover(X, -y, max_complexity=4, beam_width=20, progress=lambda *a: calls.append(1)),
                    watched=(X, y), repeat=100)
+    # The native entry's own refusals: a negative count, a flag that is not a bool, an unknown keyword.
+    for bad in (dict(max_complexity=-1), dict(use_kiv=1), dict(beam_width=2**64), dict(colour=1)):
+        assert_no_leak(lambda: kiv._native._discover(X, y, **bad), watched=(X, y), repeat=300)
+
+
+def test_no_leak_with_data_frames():
+    pd = pytest.importorskip("pandas")
+    df = _frame(["b", "a"], rows=20)
+    bad = df.assign(when=pd.date_range("2024-01-01", periods=20))
+    y = df.a.to_numpy()
+    assert_no_leak(lambda: kiv.discover(df, y, feature_names=["a", "b"], max_complexity=3, beam_width=20),
+                   watched=(df, y), repeat=100)
+    assert_no_leak(lambda: kiv.discover(bad, y), watched=(bad, y), repeat=100)
 
 
 # ---- progress and time limit -----------------------------------------------------------------------------
@@ -188,8 +342,8 @@ def test_time_limit_returns_the_best_so_far_with_a_warning():
         f = kiv.discover(X, y, time_limit=0.5, progress=lambda level, best: seen.append(best), **LONG)
     elapsed = time.monotonic() - start
     assert f.stopped_early and elapsed < 3.0
-    assert f == kiv.Formula(seen[-1].tokens, f.feature_names, error=seen[-1].error, stopped_early=True,
-                            settings=f.settings)
+    last = seen[-1]
+    assert (f.tokens, f.error, f.score, f.rmse, f.r2) == (last.tokens, last.error, last.score, last.rmse, last.r2)
     # The best over the levels fitted in full is what a search with just those levels finds.
     full = kiv.discover(X, y, max_complexity=len(seen), beam_width=LONG["beam_width"])
     assert full.tokens == f.tokens and full.error == f.error and not full.stopped_early

@@ -463,7 +463,7 @@ def test_equality_hash_pickle_repr():
     assert Formula.parse("x", ["x"]) != Formula.parse("z", ["z"])
     assert Formula([(0, 0, 0.0)], ["x"]) != Formula([(0, 0, -0.0)], ["x"])
     assert Formula.parse("x * 0.1", ["x"]) != Formula.parse("x * 0.1000000000000001", ["x"])
-    assert repr(f) == "Formula('(x0 + x0)', error=0, complexity=3)"
+    assert repr(f) == "Formula('(x0 + x0)', error=0, rmse=0, score=0, r2=1, complexity=3)"
     assert repr(Formula.parse("(a * b)", ["a", "b"])) == "Formula('(a * b)', complexity=3, feature_names=('a', 'b'))"
     with pytest.raises(ValueError, match="tokens: an operator lacks its operand"):
         Formula([(3, 9, 0.0)], ["x"])

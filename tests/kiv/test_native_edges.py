@@ -83,7 +83,7 @@ def test_a_time_limit_beyond_the_clock_is_no_limit(seconds):
     with warnings.catch_warnings():
         warnings.simplefilter("error")
         f = kiv.discover([[1.0], [2.0], [3.0]], [2.0, 4.0, 6.0], time_limit=seconds)
-    assert f.text == "(x + x)" and not f.stopped_early
+    assert f.text == "(x0 + x0)" and not f.stopped_early
 
 
 def _raise(level, best):

@@ -37,16 +37,44 @@ def test_fit_predict_and_attributes():
     X, y = _data()
     est = KIVRegressor().fit(X, y)
     assert est.formula_.text == "kiv(x0, x1)" and est.n_features_in_ == 2
-    assert est.formula_ == kiv.discover(X, y, max_complexity=8)
+    assert est.formula_ == kiv.discover(X, y)
     assert np.array_equal(est.predict(X), est.formula_.evaluate(X)) and est.score(X, y) == 1.0
+    noisy = KIVRegressor(max_complexity=3, beam_width=20).fit(X, y + np.sin(7 * X[:, 0]))
+    assert noisy.formula_.r2 == pytest.approx(noisy.score(X, y + np.sin(7 * X[:, 0])), rel=1e-12)
 
 
-def test_data_frame_names_reach_the_formula():
+def test_settings_go_to_discover_with_its_defaults_and_checks():
+    import inspect
+
+    core = kiv._native.search_defaults
+    params = inspect.signature(KIVRegressor).parameters
+    assert [(k, params[k].default) for k in core] == list(core.items())
+    X, y = _data(rows=30)
+    settings = dict(max_complexity=3, beam_width=12, precision_goal=0.5, use_trig=False, use_kiv=False,
+                    complexity_penalty=0.01, time_limit=100.0)
+    assert KIVRegressor(**settings).fit(X, y).formula_ == kiv.discover(X, y, **settings)
+    for bad, message in [(dict(complexity_penalty=float("nan")), "complexity_penalty: expected a finite number"),
+                         (dict(beam_width=3), "beam_width: expected at least 4"),
+                         (dict(max_complexity=0), "max_complexity: expected at least 1")]:
+        with pytest.raises(ValueError, match=message):
+            KIVRegressor(**bad).fit(X, y)
+
+
+def test_data_frames_follow_the_rules_of_discover():
     pd = pytest.importorskip("pandas")
     X, y = _data()
     df = pd.DataFrame(X, columns=["a", "b"])
     est = KIVRegressor().fit(df, y)
     assert list(est.feature_names_in_) == ["a", "b"] and est.formula_.text == "kiv(a, b)"
+    assert KIVRegressor().fit(pd.DataFrame(X), y).formula_.feature_names == ("x0", "x1")
+    dated = df.assign(when=pd.date_range("2024-01-01", periods=len(df)))
+    with pytest.raises(ValueError, match="X: column 'when' holds datetime64"):
+        KIVRegressor().fit(dated, y)
+
+
+def test_any_column_names_reach_the_formula():
+    pd = pytest.importorskip("pandas")
+    X, y = _data()
     odd = KIVRegressor().fit(pd.DataFrame(X, columns=["a b", "c"]), y)
     assert odd.formula_.feature_names == ("a b", "c") and odd.formula_.text == "kiv(`a b`, c)"
 
@@ -67,3 +95,4 @@ def test_no_leaks():
     assert_no_leak(lambda: KIVRegressor(max_complexity=3, beam_width=20).fit(X, y).predict(X), watched=(X, y),
                    repeat=100)
     assert_no_leak(lambda: est.predict(X[:, :1]), watched=(X,), repeat=200)
+    assert_no_leak(lambda: KIVRegressor(beam_width=3).fit(X, y), watched=(X, y), repeat=200)

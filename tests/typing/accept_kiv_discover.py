@@ -1,6 +1,5 @@
 """Correct use of kiv's formula discovery (discover and its settings, Formula, KIVRegressor): the type
 checker must accept all of it and the script must run."""
-# pending until annotated: kiv.discover kiv.Formula.evaluate kiv.Formula.parse kiv.sklearn.KIVRegressor.fit
 
 from collections.abc import Sequence
 
