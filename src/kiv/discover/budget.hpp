@@ -13,7 +13,7 @@
 
 namespace kiv::discover {
 
-// The bytes each part of a search holds at one moment (see SearchFootprint).
+// The bytes each holder of memory in a search holds at one moment (see SearchFootprint).
 struct FootprintNow {
     std::size_t seen_set = 0, candidates = 0, scores = 0, cached_rows = 0, members = 0;
     std::size_t admitted = 0, level_size = 0;
@@ -33,7 +33,7 @@ public:
 
     // True when a footprint is asked for; only then is it worth measuring the parts.
     bool recording() const noexcept { return footprint_ != nullptr; }
-    // Raises each part's recorded peak to what it holds now.
+    // Raises each holder's recorded peak to what it holds now.
     void record(const FootprintNow& now) const noexcept;
 
 private:

@@ -270,8 +270,8 @@ private:
         note();
     }
 
-    // Records, when asked to, the bytes each part holds now; growing is the seen set's larger table while
-    // it is built, scoring the bytes a level's scoring holds.
+    // Records, when asked to, the bytes each holder of memory holds now; growing is the seen set's larger
+    // table while it is built, scoring the bytes a level's scoring holds.
     void note(std::size_t growing = 0, std::size_t scoring = 0) const {
         if (!budget_.recording()) return;
         FootprintNow now;
