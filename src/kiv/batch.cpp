@@ -135,16 +135,4 @@ std::size_t parallel_threshold(Binary op) noexcept {
     }
 }
 
-std::vector<double> apply(Unary op, std::span<const double> xs) {
-    std::vector<double> out(xs.size());
-    apply_into(op, xs, out);
-    return out;
-}
-
-std::vector<double> apply(Binary op, std::span<const double> as, std::span<const double> bs) {
-    std::vector<double> out(std::min(as.size(), bs.size()));
-    apply_into(op, as, bs, out);
-    return out;
-}
-
 }  // namespace kiv::batch

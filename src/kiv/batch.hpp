@@ -3,7 +3,6 @@
 
 #include <cstddef>
 #include <span>
-#include <vector>
 
 #include "kiv/strided.hpp"
 
@@ -30,9 +29,5 @@ void apply_strided(Binary op, std::size_t n, StridedIn as, StridedIn bs, Strided
 // second thread saves (measured per kind of operation).
 std::size_t parallel_threshold(Unary op) noexcept;
 std::size_t parallel_threshold(Binary op) noexcept;
-
-// The same as whole vectors: the result has the length of xs, or of the shorter input.
-std::vector<double> apply(Unary op, std::span<const double> xs);
-std::vector<double> apply(Binary op, std::span<const double> as, std::span<const double> bs);
 
 }  // namespace kiv::batch

@@ -136,7 +136,7 @@ bool memory_fits(std::size_t bytes, std::size_t& available) {
     return bytes <= available;
 }
 
-void require_memory(std::size_t count, std::size_t item_bytes) {
+void check_memory(std::size_t count, std::size_t item_bytes) {
     std::size_t bytes = 0;
     std::size_t available = 0;
     if (__builtin_mul_overflow(count, item_bytes, &bytes) || !memory_fits(bytes, available)) {

@@ -31,7 +31,7 @@ std::size_t cgroup_room(const std::string& cgroup_file, const std::string& fs_ro
 
 // Throws OutOfMemory when count items of item_bytes each overflow the address range or exceed
 // available_memory(); requests of a few megabytes are granted without asking.
-void require_memory(std::size_t count, std::size_t item_bytes);
+void check_memory(std::size_t count, std::size_t item_bytes);
 
 // True when bytes may be allocated now: requests of a few megabytes always (available is then left
 // alone), larger ones when they do not exceed available_memory(), which is stored in available.

@@ -78,7 +78,7 @@ std::size_t pulse_steps(std::uint64_t n_pulses) {
 
 std::vector<PulseStep> simulate_pulses_n(double x0, double y0, std::uint64_t n_pulses) {
     const std::size_t steps = pulse_steps(n_pulses);
-    require_memory(steps, sizeof(PulseStep));
+    check_memory(steps, sizeof(PulseStep));
     std::vector<PulseStep> out;
     try {
         out.reserve(steps);

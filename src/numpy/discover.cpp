@@ -4,10 +4,8 @@
 // callback) stops the search, which ends within a few milliseconds of work and frees everything it held.
 // Evaluation runs the core's guarded operators over row batches on the worker pool, also without the lock.
 #include "discover.hpp"
+#include "numpy_api.hpp"
 
-#define PY_ARRAY_UNIQUE_SYMBOL kiv_native_ARRAY_API
-#define NO_IMPORT_ARRAY
-#include <numpy/arrayobject.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -52,7 +50,7 @@ constexpr auto kHeartbeat = std::chrono::milliseconds(20);
 
 // Entries run in kiv._native's call frame: C++ failures become ordinary exceptions.
 using kivnp::call;
-using kivpy::raise;
+using kivnp::raise;
 
 // Gives up the interpreter lock for its lifetime.
 class Unlocked {
@@ -321,7 +319,7 @@ PyObject* py_discover(PyObject*, PyObject* args, PyObject* kwargs) {
 
         const auto n = static_cast<std::size_t>(rows);
         const auto k = static_cast<std::size_t>(features);
-        kiv::require_memory(n * k + n, sizeof(double));
+        kiv::check_memory(n * k + n, sizeof(double));
         Columns columns(k, std::vector<double>(n));
         std::vector<double> target(n);
         double target_sd = 0.0;
@@ -417,7 +415,7 @@ PyObject* py_discover(PyObject*, PyObject* args, PyObject* kwargs) {
 
 // Values of expr on rows [begin, end) (at most kRowBatch) of the C-contiguous (rows, k) array x, by the
 // search's own column-wise pass. False when any row of the batch fails.
-bool eval_batch(const Expr& expr, const double* x, std::size_t k, std::size_t begin, std::size_t end, double* out,
+bool eval_row_major(const Expr& expr, const double* x, std::size_t k, std::size_t begin, std::size_t end, double* out,
                 std::vector<double>& stack) {
     const std::size_t n = end - begin;
     auto load_var = [&](std::size_t index, double* dst) {
@@ -451,7 +449,7 @@ PyObject* py_evaluate(PyObject*, PyObject* args) {
                 std::vector<double> stack(*depth * kRowBatch);
                 for (std::size_t b = b0; b < b1; ++b) {
                     const std::size_t begin = b * kRowBatch, end = std::min(n, begin + kRowBatch);
-                    if (eval_batch(expr, xd, k, begin, end, od + begin, stack)) continue;
+                    if (eval_row_major(expr, xd, k, begin, end, od + begin, stack)) continue;
                     // Some row of the batch fails: each row on its own, NaN where a guard trips.
                     for (std::size_t r = begin; r < end; ++r) {
                         auto v = eval_point(expr, std::span<const double>(xd + r * k, k), {});

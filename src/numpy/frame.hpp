@@ -13,6 +13,7 @@
 namespace kivnp {
 
 using kivpy::PyErrorSet;
+using kivpy::raise;
 using kivpy::Ref;
 using kivpy::require;
 using kivpy::require_status;
@@ -35,13 +36,6 @@ PyObject* call(Body&& body) noexcept {
         PyErr_SetString(PyExc_RuntimeError, "internal failure in kiv");
     }
     return nullptr;
-}
-
-// Raises exception type with message (a format as PyErr_Format takes it).
-template <class... A>
-[[noreturn]] void raise(PyObject* type, const char* format, A... args) {
-    PyErr_Format(type, format, args...);
-    throw PyErrorSet{};
 }
 
 // Gives a ufunc made here the identity of the kiv attribute it becomes, so that it shows as kiv.NAME and

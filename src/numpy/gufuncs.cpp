@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <span>
+#include <string>
 
 #include "areas.hpp"
 #include "frame.hpp"
@@ -86,6 +87,14 @@ PyUFuncGenericFunction g_octonion_loops[] = {octonion_loop};
 void* g_octonion_data[] = {nullptr};
 char g_octonion_types[] = {NPY_DOUBLE, NPY_DOUBLE, NPY_DOUBLE};
 
+// Raises the error for signature entry m, which is not -1, 0 or 1.
+[[noreturn]] void bad_signature_entry(Py_ssize_t m, PyObject* item) {
+    Ref repr = require(PyObject_Repr(item));
+    const char* text = PyUnicode_AsUTF8(repr.get());
+    if (text == nullptr) throw PyErrorSet{};
+    raise(PyExc_ValueError, "signature entry " + std::to_string(m) + " is " + text + ": entries must be -1, 0 or 1");
+}
+
 // Reads a signature: a sequence of 1 to kMaxStridedDims integers, each -1, 0 or 1.
 std::size_t read_signature(PyObject* arg, std::int8_t (&out)[kiv::kMaxStridedDims]) {
     Ref seq = require(PySequence_Fast(arg, "signature must be a sequence of integers (-1, 0 or 1)"));
@@ -94,17 +103,15 @@ std::size_t read_signature(PyObject* arg, std::int8_t (&out)[kiv::kMaxStridedDim
     const Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.get());
     if (n == 0) raise(PyExc_ValueError, "signature is empty: give one entry (-1, 0 or 1) per basis vector");
     if (static_cast<std::size_t>(n) > kiv::kMaxStridedDims) {
-        raise(PyExc_ValueError, "signature has %zd entries: at most %zu basis vectors are supported", n,
-              kiv::kMaxStridedDims);
+        raise(PyExc_ValueError, "signature has " + std::to_string(n) + " entries: at most " +
+                                    std::to_string(kiv::kMaxStridedDims) + " basis vectors are supported");
     }
     PyObject** items = PySequence_Fast_ITEMS(seq.get());
     for (Py_ssize_t m = 0; m < n; ++m) {
         int overflow = 0;
         const long v = PyLong_AsLongAndOverflow(items[m], &overflow);
         if (v == -1 && PyErr_Occurred()) throw PyErrorSet{};
-        if (overflow != 0 || v < -1 || v > 1) {
-            raise(PyExc_ValueError, "signature entry %zd is %R: entries must be -1, 0 or 1", m, items[m]);
-        }
+        if (overflow != 0 || v < -1 || v > 1) bad_signature_entry(m, items[m]);
         out[m] = static_cast<std::int8_t>(v);
     }
     return static_cast<std::size_t>(n);

@@ -212,7 +212,7 @@ std::size_t announced_length(PyObject* o, std::size_t item_size) {
         return 0;
     }
     const auto count = static_cast<std::size_t>(n);
-    if (count > kCheckedReserve) kiv::require_memory(count, item_size);
+    if (count > kCheckedReserve) kiv::check_memory(count, item_size);
     return count;
 }
 

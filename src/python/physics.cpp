@@ -75,7 +75,7 @@ Ref simulate_pulses_n(const BoundOf<kSimulatePulsesN>& a) {
     const std::uint64_t count = a[n_pulses];
     // The trajectory and the list made from it must both fit before either is made; a count that
     // cannot ends in MemoryError rather than in an exhausted machine.
-    kiv::require_memory(kiv::pulse_steps(count), sizeof(kiv::PulseStep) + kTripleEntryBytes);
+    kiv::check_memory(kiv::pulse_steps(count), sizeof(kiv::PulseStep) + kTripleEntryBytes);
     return from_steps(kiv::simulate_pulses_n(x, y, count));
 }
 

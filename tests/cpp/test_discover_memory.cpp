@@ -1,4 +1,5 @@
-// The search refuses, with OutOfMemory, a level the process cannot hold, and the process carries on.
+// The search refuses, with OutOfMemory, a level the process cannot hold, and the process carries on; the
+// row cache takes no more than the budget was asked for.
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
@@ -10,6 +11,7 @@
 #include <new>
 #include <string>
 
+#include "kiv/discover/budget.hpp"
 #include "kiv/discover/search.hpp"
 #include "kiv/memory.hpp"
 
@@ -106,6 +108,39 @@ TEST(SearchMemory, FailedAllocationBecomesOutOfMemory) {
     } catch (const kiv::OutOfMemory& e) {
         EXPECT_STREQ(e.what(), "formula search: memory ran out at level 2; try a smaller beam_width or max_complexity");
     }
+}
+
+}  // namespace
+
+namespace {
+
+// What the search asks the budget for before a level joins the beam is what keeping those members' rows
+// and parts then takes from the row cache, at every allowance: too little would let a level grow past
+// what was checked.
+TEST(RowCacheBudget, TheEstimateIsWhatTakingTakes) {
+    constexpr std::size_t kRows = 100, kRowBytes = kRows * sizeof(double);
+    for (const bool parts : {false, true}) {
+        for (const std::size_t allowance : {std::size_t{0}, kRowBytes - 1, kRowBytes, 3 * kRowBytes,
+                                            10 * kRowBytes + 7, 40 * kRowBytes}) {
+            for (const std::size_t members : {std::size_t{1}, std::size_t{4}, std::size_t{30}}) {
+                SCOPED_TRACE(std::to_string(allowance) + " bytes, " + std::to_string(members) + " members" +
+                             (parts ? ", with parts" : ""));
+                RowCache cache(allowance, kRows);
+                cache.take_rows();  // a member taken earlier
+                const std::size_t before = cache.used();
+                const std::size_t estimate = cache.bytes_for(members, parts);
+                for (std::size_t k = 0; k < members; ++k) {
+                    if (cache.take_rows() && parts) cache.take_parts();
+                }
+                EXPECT_EQ(cache.used() - before, estimate);
+                EXPECT_LE(cache.used(), allowance);
+            }
+        }
+    }
+    // No rows, nothing kept.
+    RowCache empty(1 << 20, 0);
+    EXPECT_EQ(empty.take_rows(), nullptr);
+    EXPECT_EQ(empty.bytes_for(5, true), 0u);
 }
 
 }  // namespace

@@ -87,94 +87,137 @@ TEST(OperatorTable, LaneKernelIsTheScalarKernel) {
     }
 }
 
-// What the search keeps per member instead of recomputing: the split operator from its two parts, and exp
-// and ln from those parts, give the scalar kernel's verdict and bits on every pair of special values.
-TEST(OperatorTable, KeptPartsGiveTheKernelsResults) {
-    // Only the split operator has parts, and only exp and ln are taken from one.
-    ASSERT_TRUE(only_split_op());
-    ASSERT_TRUE(only_exp_and_ln_have_parts());
-    for (double a : kSpecials) {
-        std::vector<double> first(1), second(kSpecials.size()), out(kSpecials.size());
-        split_part_lanes(0, &a, first.data(), 1);
-        split_part_lanes(1, kSpecials.data(), second.data(), kSpecials.size());
-        for (std::size_t j = 0; j < kSpecials.size(); ++j) {
-            const double b = kSpecials[j];
-            double want = -1.0, got = -1.0, lane = -1.0;
-            const bool ok = apply_op(kSplitOp, a, b, want);
-            ASSERT_EQ(apply_split(first[0], second[j], got), ok) << a << ", " << b;
-            ASSERT_EQ(split_lanes(first.data(), &second[j], &lane, 1), ok) << a << ", " << b;
-            if (!ok) continue;
-            EXPECT_EQ(bits(got), bits(want)) << a << ", " << b;
-            EXPECT_EQ(bits(lane), bits(want)) << a << ", " << b;
-        }
-        for (const OpKind op : {OpKind::Exp, OpKind::Ln}) {
-            const double part = op_info(kSplitOp).parts[op_info(op).part](a);
-            double want = -1.0, got = -1.0;
-            const bool ok = apply_op(op, a, 0.0, want);
-            ASSERT_EQ(apply_lanes_from_part(op, &a, &part, &got, 1), ok) << a;
-            if (ok) {
-                EXPECT_EQ(bits(got), bits(want)) << a;
-            }
+// An operand over the lanes of `values` holding its values, its parts too, or (null) not its values.
+struct Held {
+    std::vector<double> values;
+    std::array<std::vector<double>, kParts> parts;
+    explicit Held(std::vector<double> v) : values(std::move(v)) {
+        for (std::size_t p = 0; p < kParts; ++p) {
+            parts[p].resize(values.size());
+            part_lanes(p, values.data(), parts[p].data(), values.size());
         }
     }
-    // A lane that fails fails the pass.
-    const std::vector<double> a = {0.5, 1.0, -1.0}, part = {0.0, 0.0, 0.0};
-    std::vector<double> out(3);
-    EXPECT_FALSE(apply_lanes_from_part(OpKind::Ln, a.data(), part.data(), out.data(), 3));
-    const double inf_part[] = {1.0, kInf}, zero[] = {0.0, 0.0};
-    EXPECT_FALSE(split_lanes(inf_part, zero, out.data(), 2));
+    Operand plain(std::size_t at = 0) const { return {values.data() + at, {}}; }
+    Operand with_parts(std::size_t at = 0) const {
+        return {values.data() + at, {parts[0].data() + at, parts[1].data() + at}};
+    }
+    Operand parts_only(std::size_t at = 0) const { return {nullptr, {parts[0].data() + at, parts[1].data() + at}}; }
+};
+
+// A row's parts are all there where its role says they are; the table's roles are checked at compile time.
+TEST(OperatorTable, EveryRoleHasItsFunctions) {
+    for (const OpInfo& o : kOps) {
+        SCOPED_TRACE(std::string(o.prefix) + "..." + std::string(o.suffix));
+        switch (o.parts.role) {
+            case Parts::Role::None: break;
+            case Parts::Role::Separable:
+                for (PartKernel k : o.parts.kernels) EXPECT_NE(k, nullptr);
+                break;
+            case Parts::Role::FromPart: EXPECT_NE(o.parts.holds, nullptr); break;
+        }
+    }
 }
 
-// The scoring forms give the verdict of the storing forms and, bit for bit, the sum a caller adds from the
-// stored results, whether the target covers all lanes, some or none; a failing lane past the target still
-// fails the pass.
+// What the search keeps per member instead of recomputing: the separable operator from its operands' parts,
+// and each unary operator with a part from its operand's part, give the scalar kernel's verdict and bits
+// on every pair of special values; so does the same pass with the parts not held (the plain lanes).
+TEST(OperatorTable, KeptPartsGiveTheKernelsResults) {
+    const Held b(kSpecials);
+    for (std::size_t i = 0; i < kSpecials.size(); ++i) {
+        const Held a({kSpecials[i]});
+        for (const OpInfo& o : kOps) {
+            if (o.parts.role == Parts::Role::None) continue;
+            SCOPED_TRACE(std::string(o.prefix) + "..." + std::string(o.suffix));
+            for (std::size_t j = 0; j < (o.arity == 2 ? kSpecials.size() : 1); ++j) {
+                double want = -1.0;
+                const bool ok = apply_op(o.op, kSpecials[i], o.arity == 2 ? kSpecials[j] : 0.0, want);
+                for (const bool parts : {true, false}) {
+                    const OperandPass pass(o.op, parts ? a.with_parts() : a.plain(),
+                                           parts ? b.with_parts(j) : b.plain(j));
+                    ASSERT_TRUE(pass.ready());
+                    double got = -1.0;
+                    ASSERT_EQ(pass.apply(0, 1, &got), ok) << kSpecials[i] << ", " << kSpecials[j];
+                    if (ok) {
+                        EXPECT_EQ(bits(got), bits(want)) << kSpecials[i] << ", " << kSpecials[j];
+                    }
+                }
+            }
+        }
+    }
+}
+
+// A pass is ready when its operands hold what its route reads: the separable operator needs no values
+// when both operands' parts are held, an operator taken from a part still needs its operand's values, and
+// the plain lanes need the values of every operand they take.
+TEST(OperatorTable, APassReadsOnlyWhatItsRouteNeeds) {
+    const Held a({0.5, 2.0});
+    for (const OpInfo& o : kOps) {
+        SCOPED_TRACE(std::string(o.prefix) + "..." + std::string(o.suffix));
+        EXPECT_TRUE(OperandPass(o.op, a.plain(), a.plain()).ready());
+        EXPECT_FALSE(OperandPass(o.op, Operand{}, a.plain()).ready());
+        EXPECT_EQ(OperandPass(o.op, a.plain(), Operand{}).ready(), o.arity == 1);
+        const bool separable = o.parts.role == Parts::Role::Separable;
+        EXPECT_EQ(OperandPass(o.op, a.parts_only(), a.parts_only()).ready(), separable);
+        if (separable) {
+            const OperandPass pass(o.op, a.parts_only(), a.parts_only());
+            std::array<double, 2> got{}, want{};
+            ASSERT_TRUE(pass.apply(0, 2, got.data()));
+            ASSERT_TRUE(apply_lanes(o.op, a.values.data(), a.values.data(), want.data(), 2));
+            EXPECT_EQ(bits(got[1]), bits(want[1]));
+        }
+    }
+    double r = 0.0;
+    EXPECT_FALSE(OperandPass(static_cast<OpKind>(kOps.size()), a.plain(), a.plain()).apply(0, 1, &r));
+}
+
+// The scoring form of every route gives the verdict of the storing form and, bit for bit, the sum a caller
+// adds from the stored results, whether the target covers all lanes, some or none; a failing lane past
+// the target still fails the pass.
 TEST(OperatorTable, ScoringLanesAddWhatTheStoredResultsWouldAdd) {
-    std::vector<double> a, b, y;
+    std::vector<double> av, bv, y;
     for (std::size_t i = 0; i < 40; ++i) {
-        a.push_back(0.37 * static_cast<double>(i) - 6.0);
-        b.push_back(1.0 + 0.11 * static_cast<double>(i));
+        av.push_back(0.37 * static_cast<double>(i) - 6.0);
+        bv.push_back(1.0 + 0.11 * static_cast<double>(i));
         y.push_back(std::sin(static_cast<double>(i)));
     }
-    std::vector<double> part(a.size()), first(a.size()), second(a.size()), out(a.size());
-    split_part_lanes(0, a.data(), first.data(), a.size());
-    split_part_lanes(1, b.data(), second.data(), b.size());
-    for (const std::size_t m : {std::size_t{0}, std::size_t{17}, a.size()}) {
+    const Held a(av), b(bv);
+    std::vector<double> out(av.size());
+    for (const std::size_t m : {std::size_t{0}, std::size_t{17}, av.size()}) {
         const std::span<const double> target(y.data(), m);
-        auto check = [&](const char* what, bool stored_ok, bool scored_ok, double scored_sum) {
-            SCOPED_TRACE(std::string(what) + ", " + std::to_string(m) + " target values");
-            ASSERT_EQ(scored_ok, stored_ok);
-            ScoreSum want(target);
-            want.add(0, out.data(), out.size());
-            ScoreSum got(target);
-            got.add_scored(0, out.size(), [&](const double*, std::size_t, double& acc) {
-                acc = scored_sum;
-                return true;
-            });
-            if (stored_ok) {
+        for (const OpInfo& o : kOps) {
+            for (const bool parts : {false, true}) {
+                SCOPED_TRACE(std::string(o.prefix) + (parts ? " with parts, " : ", ") + std::to_string(m) +
+                             " target values");
+                const OperandPass pass(o.op, parts ? a.with_parts() : a.plain(), parts ? b.with_parts() : b.plain());
+                const bool stored_ok = pass.apply(0, out.size(), out.data());
+                double sum = -0.0;
+                ASSERT_EQ(pass.score(0, y.data(), m, out.size(), sum), stored_ok);
+                if (!stored_ok) continue;
+                ScoreSum want(target);
+                want.add(0, out.data(), out.size());
+                ScoreSum got(target);
+                got.add_scored(0, out.size(), [&](const double*, std::size_t, double& acc) {
+                    acc = sum;
+                    return true;
+                });
                 EXPECT_EQ(bits(got.rmse()), bits(want.rmse()));
             }
-        };
-        for (const OpInfo& o : kOps) {
-            const double* bp = o.arity == 2 ? b.data() : nullptr;
-            double sum = -0.0;
-            const bool scored_ok = score_lanes(o.op, a.data(), bp, y.data(), m, a.size(), sum);
-            check(o.prefix.data(), apply_lanes(o.op, a.data(), bp, out.data(), a.size()), scored_ok, sum);
         }
-        for (const OpKind op : {OpKind::Exp, OpKind::Ln}) {
-            split_part_lanes(static_cast<std::size_t>(op_info(op).part), a.data(), part.data(), a.size());
-            double sum = -0.0;
-            const bool scored_ok = score_lanes_from_part(op, a.data(), part.data(), y.data(), m, a.size(), sum);
-            check("from part", apply_lanes_from_part(op, a.data(), part.data(), out.data(), a.size()), scored_ok, sum);
-        }
-        double sum = -0.0;
-        const bool scored_ok = score_split_lanes(first.data(), second.data(), y.data(), m, a.size(), sum);
-        check("split", split_lanes(first.data(), second.data(), out.data(), a.size()), scored_ok, sum);
     }
-    // A lane past the target that fails fails the pass.
-    const double bad[] = {1.0, -1.0}, target[] = {0.0};
-    double sum = -0.0;
-    EXPECT_FALSE(score_lanes(OpKind::Ln, bad, nullptr, target, 1, 2, sum));
-    EXPECT_TRUE(score_lanes(OpKind::Ln, bad, nullptr, target, 1, 1, sum));
+    // A lane past the target that fails fails the pass, from the values or from a part.
+    const Held bad({1.0, -1.0});
+    const double target[] = {0.0};
+    for (const Operand& held : {bad.plain(), bad.with_parts()}) {
+        const OperandPass ln(OpKind::Ln, held, held);
+        double sum = -0.0;
+        EXPECT_FALSE(ln.score(0, target, 1, 2, sum));
+        EXPECT_TRUE(ln.score(0, target, 1, 1, sum));
+    }
+    // A stretch that starts later reads its operands from there.
+    const OperandPass add(OpKind::Add, a.plain(), b.plain());
+    double later = -1.0;
+    ASSERT_TRUE(add.apply(5, 1, &later));
+    EXPECT_EQ(bits(later), bits(av[5] + bv[5]));
 }
 
 }  // namespace

@@ -127,12 +127,12 @@ TEST(SimulatePulsesN, SizingFailsBeforeAnythingIsAllocated) {
     EXPECT_THROW(kiv::simulate_pulses_n(0.0, 1.0, UINT64_MAX), kiv::OutOfMemory);
 }
 
-TEST(RequireMemory, OverflowAndAvailability) {
-    EXPECT_NO_THROW(kiv::require_memory(1000, 24));
-    EXPECT_THROW(kiv::require_memory(SIZE_MAX / 2, 3), kiv::OutOfMemory);
+TEST(CheckMemory, OverflowAndAvailability) {
+    EXPECT_NO_THROW(kiv::check_memory(1000, 24));
+    EXPECT_THROW(kiv::check_memory(SIZE_MAX / 2, 3), kiv::OutOfMemory);
     const std::size_t avail = kiv::available_memory();
     ASSERT_GT(avail, 0u);
-    EXPECT_THROW(kiv::require_memory(avail, 2), kiv::OutOfMemory);
+    EXPECT_THROW(kiv::check_memory(avail, 2), kiv::OutOfMemory);
 }
 
 struct SymbolCase {

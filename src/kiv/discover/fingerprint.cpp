@@ -13,15 +13,23 @@ std::vector<double> probe_point(std::size_t k, std::size_t n) {
     return point;
 }
 
-std::optional<ProbeValues> probe_values(const Expr& expr, std::size_t n) {
+ProbePoints probe_points(std::size_t n) {
+    ProbePoints points;
+    for (std::size_t k = 0; k < kProbes; ++k) points[k] = probe_point(k, n);
+    return points;
+}
+
+std::optional<ProbeValues> probe_values(const Expr& expr, const ProbePoints& points) {
     ProbeValues values;
     for (std::size_t k = 0; k < kProbes; ++k) {
-        auto v = eval_point(expr, probe_point(k, n), {});
+        auto v = eval_point(expr, points[k], {});
         if (!v || !std::isfinite(*v)) return std::nullopt;
         values[k] = *v;
     }
     return values;
 }
+
+std::optional<ProbeValues> probe_values(const Expr& expr, std::size_t n) { return probe_values(expr, probe_points(n)); }
 
 Fingerprint fingerprint_of(const ProbeValues& values) noexcept {
     Fingerprint fp;

@@ -30,7 +30,15 @@ using ProbeValues = std::array<double, kProbes>;
 // Probe point k for n variables: variable i takes (i + 1) * scale k.
 std::vector<double> probe_point(std::size_t k, std::size_t n);
 
-// Values of expr at the five probe points, or no value when an evaluation fails or is not finite.
+// The five points at which a search probes its expressions, one value per variable each.
+using ProbePoints = std::array<std::vector<double>, kProbes>;
+
+// The five probe points above for n variables.
+ProbePoints probe_points(std::size_t n);
+
+// Values of expr at the given points (at the five probe points for n variables), or no value when an
+// evaluation fails or is not finite.
+std::optional<ProbeValues> probe_values(const Expr& expr, const ProbePoints& points);
 std::optional<ProbeValues> probe_values(const Expr& expr, std::size_t n);
 
 Fingerprint fingerprint_of(const ProbeValues& values) noexcept;

@@ -1,12 +1,11 @@
-// Batched operators: one lane loop per table row, built from the row's scalar kernel.
+// Batched operators: one lane loop per table row, built from the row's scalar kernel, and the routes of an
+// operand pass (plain lanes, from an operand's part, from two operands' parts).
 #include "kiv/discover/ops.hpp"
 
 #include <utility>
 
 namespace kiv::discover {
 namespace {
-
-using LaneKernel = bool (*)(const double* a, const double* b, double* out, std::size_t n) noexcept;
 
 // The result check of a whole pass in two operations a lane: r - r is +0 for a finite r and NaN for an
 // infinite or NaN one, and a NaN, once in the sum, stays there.
@@ -57,9 +56,9 @@ bool lanes(const double* a, const double* b, std::size_t n, Sink& sink) noexcept
 
 // Where the row's predicate holds the kept part is the result; elsewhere the kernel runs.
 template <std::size_t I, class Sink>
-bool part_lanes(const double* a, const double* part, std::size_t n, Sink& sink) noexcept {
+bool from_part_lanes(const double* a, const double* part, std::size_t n, Sink& sink) noexcept {
     constexpr ScalarKernel kernel = kOps[I].kernel;
-    constexpr auto holds = kOps[I].part_holds;
+    constexpr auto holds = kOps[I].parts.holds;
     bool bad = false;
     FiniteCheck finite;
     for (std::size_t i = 0; i < n; ++i) {
@@ -73,8 +72,9 @@ bool part_lanes(const double* a, const double* part, std::size_t n, Sink& sink) 
     return !bad && finite.all_finite();
 }
 
+// The separable operator from kept parts: part 0 of its first operand minus part 1 of its second.
 template <class Sink>
-bool split_lanes(const double* first, const double* second, std::size_t n, Sink& sink) noexcept {
+bool from_parts_lanes(const double* first, const double* second, std::size_t n, Sink& sink) noexcept {
     FiniteCheck finite;
     for (std::size_t i = 0; i < n; ++i) {
         const double r = first[i] - second[i];
@@ -100,6 +100,7 @@ bool scored(const double* y, std::size_t m, std::size_t n, double& sum, Pass pas
     return ok;
 }
 
+// The storing and scoring forms of each route, in the shape of StoreKernel and ScoreKernel.
 template <std::size_t I>
 bool store_lanes(const double* a, const double* b, double* out, std::size_t n) noexcept {
     Store store{out};
@@ -107,87 +108,94 @@ bool store_lanes(const double* a, const double* b, double* out, std::size_t n) n
 }
 
 template <std::size_t I>
-bool score_lanes_of(const double* a, const double* b, const double* y, std::size_t m, std::size_t n,
-                    double& sum) noexcept {
+bool score_lanes(const double* a, const double* b, const double* y, std::size_t m, std::size_t n,
+                 double& sum) noexcept {
     return scored(y, m, n, sum, [&](std::size_t from, std::size_t count, auto& sink) {
         return lanes<I>(a + from, offset(b, from), count, sink);
     });
 }
 
-using ScoreKernel = bool (*)(const double* a, const double* b, const double* y, std::size_t m, std::size_t n,
-                             double& sum) noexcept;
+template <std::size_t I>
+bool store_from_part(const double* a, const double* part, double* out, std::size_t n) noexcept {
+    Store store{out};
+    return from_part_lanes<I>(a, part, n, store);
+}
 
-template <std::size_t... I>
-constexpr std::array<LaneKernel, sizeof...(I)> lane_table(std::index_sequence<I...>) {
-    return {&store_lanes<I>...};
+template <std::size_t I>
+bool score_from_part(const double* a, const double* part, const double* y, std::size_t m, std::size_t n,
+                     double& sum) noexcept {
+    return scored(y, m, n, sum, [&](std::size_t from, std::size_t count, auto& sink) {
+        return from_part_lanes<I>(a + from, part + from, count, sink);
+    });
+}
+
+bool store_from_parts(const double* first, const double* second, double* out, std::size_t n) noexcept {
+    Store store{out};
+    return from_parts_lanes(first, second, n, store);
+}
+
+bool score_from_parts(const double* first, const double* second, const double* y, std::size_t m, std::size_t n,
+                      double& sum) noexcept {
+    return scored(y, m, n, sum, [&](std::size_t from, std::size_t count, auto& sink) {
+        return from_parts_lanes(first + from, second + from, count, sink);
+    });
+}
+
+bool refuse_store(const double*, const double*, double*, std::size_t) noexcept { return false; }
+bool refuse_score(const double*, const double*, const double*, std::size_t, std::size_t, double&) noexcept {
+    return false;
+}
+
+template <std::size_t I>
+constexpr RowRoutes row_routes() {
+    if constexpr (kOps[I].parts.role == Parts::Role::FromPart) {
+        return {{&store_lanes<I>, &score_lanes<I>}, {&store_from_part<I>, &score_from_part<I>}};
+    } else {
+        return {{&store_lanes<I>, &score_lanes<I>}, {nullptr, nullptr}};
+    }
 }
 
 template <std::size_t... I>
-constexpr std::array<ScoreKernel, sizeof...(I)> score_table(std::index_sequence<I...>) {
-    return {&score_lanes_of<I>...};
+constexpr std::array<RowRoutes, sizeof...(I)> route_table(std::index_sequence<I...>) {
+    return {row_routes<I>()...};
 }
 
-constexpr auto kLanes = lane_table(std::make_index_sequence<kOps.size()>{});
-constexpr auto kScoreLanes = score_table(std::make_index_sequence<kOps.size()>{});
-
-constexpr std::size_t kExp = static_cast<std::size_t>(OpKind::Exp);
-constexpr std::size_t kLn = static_cast<std::size_t>(OpKind::Ln);
+// The separable operator's row, kOps.size() when the table has none.
+constexpr std::size_t separable_row() {
+    for (std::size_t i = 0; i < kOps.size(); ++i) {
+        if (kOps[i].parts.role == Parts::Role::Separable) return i;
+    }
+    return kOps.size();
+}
+constexpr std::size_t kSeparable = separable_row();
 
 }  // namespace
 
-bool apply_lanes_from_part(OpKind op, const double* a, const double* part, double* out, std::size_t n) noexcept {
-    Store store{out};
-    switch (op) {
-        case OpKind::Exp: return part_lanes<kExp>(a, part, n, store);
-        case OpKind::Ln: return part_lanes<kLn>(a, part, n, store);
-        default: return apply_lanes(op, a, nullptr, out, n);
-    }
-}
+const std::array<RowRoutes, kOps.size()> kRowRoutes = route_table(std::make_index_sequence<kOps.size()>{});
+const RouteKernels kFromParts = {&store_from_parts, &score_from_parts};
+const RouteKernels kRefused = {&refuse_store, &refuse_score};
 
 bool apply_lanes(OpKind op, const double* a, const double* b, double* out, std::size_t n) noexcept {
     if (!is_op(op)) return false;
-    return kLanes[static_cast<std::size_t>(op)](a, b, out, n);
+    return kRowRoutes[static_cast<std::size_t>(op)].lanes.store(a, b, out, n);
 }
 
-void split_part_lanes(std::size_t p, const double* a, double* out, std::size_t n) noexcept {
-    constexpr std::array<PartKernel, 2> parts = op_info(kSplitOp).parts;
-    if (p == 0) {
-        for (std::size_t i = 0; i < n; ++i) out[i] = parts[0](a[i]);
-    } else {
-        for (std::size_t i = 0; i < n; ++i) out[i] = parts[1](a[i]);
+void part_lanes(std::size_t p, const double* a, double* out, std::size_t n) noexcept {
+    if constexpr (kSeparable < kOps.size()) {
+        constexpr std::array<PartKernel, kParts> parts = kOps[kSeparable].parts.kernels;
+        if (p == 0) {
+            for (std::size_t i = 0; i < n; ++i) out[i] = parts[0](a[i]);
+        } else {
+            for (std::size_t i = 0; i < n; ++i) out[i] = parts[1](a[i]);
+        }
     }
 }
 
-bool split_lanes(const double* first, const double* second, double* out, std::size_t n) noexcept {
-    Store store{out};
-    return split_lanes(first, second, n, store);
-}
-
-bool score_lanes(OpKind op, const double* a, const double* b, const double* y, std::size_t m, std::size_t n,
-                 double& sum) noexcept {
-    if (!is_op(op)) return false;
-    return kScoreLanes[static_cast<std::size_t>(op)](a, b, y, m, n, sum);
-}
-
-bool score_lanes_from_part(OpKind op, const double* a, const double* part, const double* y, std::size_t m,
-                           std::size_t n, double& sum) noexcept {
-    auto pass = [&]<std::size_t I>(std::integral_constant<std::size_t, I>) {
-        return scored(y, m, n, sum, [&](std::size_t from, std::size_t count, auto& sink) {
-            return part_lanes<I>(a + from, part + from, count, sink);
-        });
-    };
-    switch (op) {
-        case OpKind::Exp: return pass(std::integral_constant<std::size_t, kExp>{});
-        case OpKind::Ln: return pass(std::integral_constant<std::size_t, kLn>{});
-        default: return score_lanes(op, a, nullptr, y, m, n, sum);
+bool keeps_parts(std::span<const OpKind> offered) noexcept {
+    for (const OpKind op : offered) {
+        if (is_op(op) && op_info(op).parts.role == Parts::Role::Separable) return true;
     }
-}
-
-bool score_split_lanes(const double* first, const double* second, const double* y, std::size_t m, std::size_t n,
-                       double& sum) noexcept {
-    return scored(y, m, n, sum, [&](std::size_t from, std::size_t count, auto& sink) {
-        return split_lanes(first + from, second + from, count, sink);
-    });
+    return false;
 }
 
 }  // namespace kiv::discover

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string_view>
 
 #include "kiv/primitives.hpp"
@@ -22,8 +23,31 @@ enum class OpKind : std::uint8_t { Neg, Recip, Exp, Ln, Sqrt, Sin, Cos, Abs, Kiv
 // catches it.
 using ScalarKernel = bool (*)(double a, double b, double& r) noexcept;
 
-// One operand's part of a split operator (see OpInfo::parts).
+// A function of one operand whose value a caller may keep in place of recomputing it (see Parts).
 using PartKernel = double (*)(double) noexcept;
+
+// Parts an operand may keep: those of the separable operator.
+inline constexpr std::size_t kParts = 2;
+
+// How an operator relates to the parts that a caller may keep for each operand.
+//  - Separable (binary, without a guard): kernel(a, b) is kernels[0](a) - kernels[1](b), so a caller that
+//    keeps part 0 of a and part 1 of b gets the result from one subtraction. The table has one at most.
+//  - FromPart (unary): wherever holds(a) is true the result is part `part` of a, and the guard passes;
+//    elsewhere the kernel decides.
+struct Parts {
+    enum class Role : std::uint8_t { None, Separable, FromPart };
+    Role role = Role::None;
+    std::array<PartKernel, kParts> kernels{};
+    std::size_t part = 0;
+    bool (*holds)(double a) noexcept = nullptr;
+
+    static constexpr Parts separable(PartKernel first, PartKernel second) noexcept {
+        return {Role::Separable, {first, second}, 0, nullptr};
+    }
+    static constexpr Parts from(std::size_t part, bool (*holds)(double) noexcept) noexcept {
+        return {Role::FromPart, {}, part, holds};
+    }
+};
 
 // When the search offers an operator.
 enum class Offer : std::uint8_t { Never, Always, WithTrig, WithKiv };
@@ -41,13 +65,7 @@ struct OpInfo {
     Offer offer;
     bool order_sensitive;  // binary: op(b, a) is a different expression, so the search offers both orders
     ScalarKernel kernel;
-    // A binary operator without a guard whose kernel computes parts[0](a) - parts[1](b) is split: a
-    // caller that keeps each operand's part gets the same result from one subtraction. Null otherwise.
-    std::array<PartKernel, 2> parts{};
-    // A unary operator whose result is part `part` of the split operator's (with the guard passing)
-    // wherever part_holds(a) is true; elsewhere the kernel decides. -1 and null otherwise.
-    int part = -1;
-    bool (*part_holds)(double a) noexcept = nullptr;
+    Parts parts{};
 };
 
 inline constexpr auto kOps = std::to_array<OpInfo>({
@@ -59,19 +77,18 @@ inline constexpr auto kOps = std::to_array<OpInfo>({
          return !(std::fabs(a) < kLogFloor);
      }},
     {OpKind::Exp, "exp", 1, "exp(", "", ")", "\\exp(", "math.exp(", Offer::Always, false,
-     [](double a, double, double& r) noexcept { r = std::exp(a); return true; }, {}, 0,
+     [](double a, double, double& r) noexcept { r = std::exp(a); return true; },
      // Part 0 takes the log of an operand above the search threshold first; below it (and for a NaN)
      // it is exp itself.
-     [](double a) noexcept { return !(a > kSearchExpThreshold); }},
+     Parts::from(0, [](double a) noexcept { return !(a > kSearchExpThreshold); })},
     {OpKind::Ln, "ln", 1, "ln(", "", ")", "\\ln(", "math.log(", Offer::Always, false,
      [](double a, double, double& r) noexcept {
          if (a <= 0.0) return false;
          r = std::log(a);
          return true;
      },
-     {}, 1,
      // Part 1 is the plain log of a positive operand or a NaN, which are what the guard lets through.
-     [](double a) noexcept { return a > 0.0 || std::isnan(a); }},
+     Parts::from(1, [](double a) noexcept { return a > 0.0 || std::isnan(a); })},
     {OpKind::Sqrt, "sqrt", 1, "sqrt(", "", ")", "\\sqrt{", "math.sqrt(", Offer::Always, false,
      [](double a, double, double& r) noexcept {
          if (a < 0.0) return false;
@@ -86,7 +103,8 @@ inline constexpr auto kOps = std::to_array<OpInfo>({
      [](double a, double, double& r) noexcept { r = std::fabs(a); return true; }},
     {OpKind::Kiv, "kiv", 2, "kiv(", ", ", ")", "\\mathrm{kiv}(", "", Offer::WithKiv, true,
      [](double a, double b, double& r) noexcept { r = search_kiv(a, b); return true; },
-     {[](double a) noexcept { return search_kiv_exp(a); }, [](double b) noexcept { return floored_ln(b); }}},
+     Parts::separable([](double a) noexcept { return search_kiv_exp(a); },
+                      [](double b) noexcept { return floored_ln(b); })},
     {OpKind::Add, "add", 2, "(", " + ", ")", "", "", Offer::Always, false,
      [](double a, double b, double& r) noexcept { r = a + b; return true; }},
     {OpKind::Sub, "sub", 2, "(", " - ", ")", "", "", Offer::Always, true,
@@ -109,36 +127,27 @@ inline constexpr bool rows_in_code_order() {
 }
 static_assert(rows_in_code_order());
 
-// Names are what the package's exporters key on, so each row has its own.
-inline constexpr bool names_unique() {
-    for (std::size_t i = 0; i < kOps.size(); ++i) {
-        if (kOps[i].name.empty()) return false;
-        for (std::size_t j = 0; j < i; ++j) {
-            if (kOps[i].name == kOps[j].name) return false;
+// What the parts rely on, checked on the rows' roles (their function pointers are checked by the table
+// test: a sanitized build cannot compare them at compile time). Every part a unary row takes from is one
+// of the separable operator's, so there must be one when any row takes from a part; and a row's role fits
+// its arity.
+inline constexpr std::size_t separable_count() {
+    std::size_t n = 0;
+    for (const OpInfo& o : kOps) n += o.parts.role == Parts::Role::Separable;
+    return n;
+}
+inline constexpr bool parts_fit_the_rows() {
+    bool from_part = false;
+    for (const OpInfo& o : kOps) {
+        if (o.parts.role == Parts::Role::Separable && o.arity != 2) return false;
+        if (o.parts.role == Parts::Role::FromPart) {
+            if (o.arity != 1 || o.parts.part >= kParts) return false;
+            from_part = true;
         }
     }
-    return true;
+    return separable_count() <= 1 && (!from_part || separable_count() == 1);
 }
-static_assert(names_unique());
-
-// The one split operator, whose parts a search keeps per operand. This and the next property are checked
-// by the table test: they compare function pointers, which a sanitized build cannot do at compile time.
-inline constexpr OpKind kSplitOp = OpKind::Kiv;
-inline constexpr bool only_split_op() {
-    for (const OpInfo& o : kOps) {
-        if ((o.parts[0] != nullptr) != (o.op == kSplitOp)) return false;
-    }
-    return true;
-}
-
-// apply_lanes_from_part knows the unary operators with a part.
-inline constexpr bool only_exp_and_ln_have_parts() {
-    for (const OpInfo& o : kOps) {
-        if ((o.part >= 0) != (o.op == OpKind::Exp || o.op == OpKind::Ln)) return false;
-        if ((o.part >= 0) != (o.part_holds != nullptr)) return false;
-    }
-    return true;
-}
+static_assert(parts_fit_the_rows());
 
 // True for a code that has a row in the table.
 inline constexpr bool is_op(OpKind op) noexcept { return static_cast<std::size_t>(op) < kOps.size(); }
@@ -162,34 +171,92 @@ inline bool apply_op(OpKind op, double a, double b, double& out) noexcept {
 // null). Each lane gives exactly the scalar result; false when any lane fails. out may alias a or b.
 bool apply_lanes(OpKind op, const double* a, const double* b, double* out, std::size_t n) noexcept;
 
-// Part p of the split operator over n lanes: out[i] = parts[p](a[i]), no check. out may alias a.
-void split_part_lanes(std::size_t p, const double* a, double* out, std::size_t n) noexcept;
+// Part p of the separable operator over n lanes: out[i] = kernels[p](a[i]), no check. out may alias a. Only
+// when the table has a separable operator.
+void part_lanes(std::size_t p, const double* a, double* out, std::size_t n) noexcept;
 
-// The split operator from kept parts: out[i] = first[i] - second[i], where first holds part 0 of its first
-// operand and second part 1 of its second; false when a lane is infinite or NaN, exactly as apply_lanes
-// on the operands themselves.
-bool split_lanes(const double* first, const double* second, double* out, std::size_t n) noexcept;
+// True when operands keep parts for the offered operators: when the separable operator is among them.
+bool keeps_parts(std::span<const OpKind> offered) noexcept;
 
-// A unary operator with a part (OpInfo::part) over n lanes, given that part of each operand: the same
-// results and the same verdict as apply_lanes(op, a, nullptr, out, n).
-bool apply_lanes_from_part(OpKind op, const double* a, const double* part, double* out, std::size_t n) noexcept;
+// One operand over some lanes (the probe points, or a stretch of rows) as a caller holds it: its values
+// and, when the caller keeps them, its parts; null where not held.
+struct Operand {
+    const double* values = nullptr;
+    std::array<const double*, kParts> parts{};
+};
 
-// The scoring forms of the three lane functions above: instead of storing the result r of lane i, each adds
-// (r - y[i]) squared to sum for the lanes i < m, one lane after the other, and only checks the lanes from m
-// to n; the verdict is the storing form's, and the sum the one a caller would add from the stored results.
-bool score_lanes(OpKind op, const double* a, const double* b, const double* y, std::size_t m, std::size_t n,
-                 double& sum) noexcept;
-bool score_lanes_from_part(OpKind op, const double* a, const double* part, const double* y, std::size_t m,
-                           std::size_t n, double& sum) noexcept;
-bool score_split_lanes(const double* first, const double* second, const double* y, std::size_t m, std::size_t n,
-                       double& sum) noexcept;
+// The lane kernels of the routes below, in one shape: (first, second) are the operands' values for the
+// plain lanes, the operand's values and its part for a unary row with a part, and the two operands' parts
+// for the separable operator. The storing form writes each lane's result; the scoring form adds (r - y[i])
+// squared to sum for the lanes i < m, one lane after the other, and only checks the lanes from m to n.
+using StoreKernel = bool (*)(const double* first, const double* second, double* out, std::size_t n) noexcept;
+using ScoreKernel = bool (*)(const double* first, const double* second, const double* y, std::size_t m,
+                             std::size_t n, double& sum) noexcept;
+struct RouteKernels {
+    StoreKernel store;
+    ScoreKernel score;
+};
+// Per row in code order: the plain lanes, and the lanes from a part (null for a row without a part).
+struct RowRoutes {
+    RouteKernels lanes, from_part;
+};
+extern const std::array<RowRoutes, kOps.size()> kRowRoutes;
+// The separable operator from its operands' parts; and a route that fails every lane (no such operator).
+extern const RouteKernels kFromParts, kRefused;
 
-// The same at one point.
-inline bool apply_split(double first, double second, double& out) noexcept {
-    const double r = first - second;
-    if (!std::isfinite(r)) return false;
-    out = r;
-    return true;
-}
+// An operator bound to its operands by the cheapest route that what they hold allows: for the separable
+// operator the two operands' parts, for a unary operator with a part its operand's part (where the row
+// says the part is the result), else the operands' values through the operator's lanes. Every route gives
+// apply_lanes's results and verdict on the operands' values, bit for bit, so a caller never needs to know
+// which was taken. The route is chosen once, when the pass is made; the pass then runs over any lanes.
+class OperandPass {
+public:
+    // b is not read for a unary operator (it may be a again). A code outside the table fails every lane.
+    OperandPass(OpKind op, const Operand& a, const Operand& b) noexcept {
+        if (!is_op(op)) {
+            route_ = kRefused;
+            first_ = a.values;
+            return;
+        }
+        const OpInfo& o = op_info(op);
+        if (o.parts.role == Parts::Role::Separable && a.parts[0] && b.parts[1]) {
+            route_ = kFromParts;
+            first_ = a.parts[0];
+            second_ = b.parts[1];
+            reads_second_ = true;
+        } else if (o.parts.role == Parts::Role::FromPart && a.parts[o.parts.part]) {
+            route_ = kRowRoutes[static_cast<std::size_t>(op)].from_part;
+            first_ = a.values;
+            second_ = a.parts[o.parts.part];
+            reads_second_ = true;
+        } else {
+            route_ = kRowRoutes[static_cast<std::size_t>(op)].lanes;
+            first_ = a.values;
+            reads_second_ = o.arity == 2;
+            if (reads_second_) second_ = b.values;
+        }
+    }
+
+    // True when the operands hold everything the route reads; apply and score need it.
+    bool ready() const noexcept { return first_ != nullptr && (second_ != nullptr || !reads_second_); }
+
+    // Lanes [from, from + n) into out; false when any lane fails. out may alias what the route reads.
+    bool apply(std::size_t from, std::size_t n, double* out) const noexcept {
+        return route_.store(first_ + from, second_ ? second_ + from : nullptr, out, n);
+    }
+
+    // Lanes [from, from + n) scored instead of stored: adds (r - y[i]) squared to sum for the lanes i < m,
+    // one lane after the other, and only checks the lanes from m to n; the verdict is apply's, and the sum
+    // the one a caller would add from apply's results.
+    bool score(std::size_t from, const double* y, std::size_t m, std::size_t n, double& sum) const noexcept {
+        return route_.score(first_ + from, second_ ? second_ + from : nullptr, y, m, n, sum);
+    }
+
+private:
+    RouteKernels route_;
+    const double* first_ = nullptr;
+    const double* second_ = nullptr;
+    bool reads_second_ = false;
+};
 
 }  // namespace kiv::discover

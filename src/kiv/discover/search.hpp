@@ -16,15 +16,15 @@
 
 namespace kiv::discover {
 
-// Peak bytes held by each part of one search (each part's own peak; the parts need not peak together),
+// Peak bytes of each holder of memory in one search (each one's own peak; they need not peak together),
 // for measuring where the memory goes.
 struct SearchFootprint {
     std::size_t seen_set = 0;     // the table of admitted probe keys, two tables while it grows
     std::size_t candidates = 0;   // every admitted candidate, and the block being fingerprinted
     std::size_t scores = 0;       // one level's scores and its best quarter-beam
-    std::size_t cached_rows = 0;  // beam members' values (and kiv parts) on every row
+    std::size_t cached_rows = 0;  // beam members' values (and their kiv parts) on every row
     std::size_t members = 0;      // beam members' records, tokens and partner lists
-    std::size_t total = 0;        // the largest sum of the parts at one time
+    std::size_t total = 0;        // the largest sum of the above at one time
     std::size_t candidates_admitted = 0;
     std::size_t largest_level = 0;  // candidates admitted at one level, at most
 };
@@ -35,9 +35,9 @@ struct SearchOptions {
     // candidates.
     std::vector<Expr>* admitted = nullptr;
     // Bytes allowed for keeping beam members' values on every row, and, when kiv is offered, the two parts
-    // of kiv taken from those values (three arrays of rows per member in all; the parts stop where they
-    // would leave less than a third of the allowance); members beyond the allowance are re-evaluated from
-    // their tokens whenever a candidate built on them is fitted.
+    // kiv takes from its operands (exp and ln of those values, three arrays of rows per member in all; the
+    // parts stop where they would leave less than a third of the allowance); members beyond the allowance
+    // are re-evaluated from their tokens whenever a candidate built on them is scored.
     std::size_t row_cache_bytes = std::size_t{256} << 20;
     // Candidates fingerprinted per parallel pass before they are admitted in order.
     std::size_t fingerprint_block = std::size_t{1} << 15;
@@ -60,7 +60,7 @@ struct SearchOptions {
     // worse from one call to the next. Not called for a level that was cut short. An exception it throws
     // ends the search and propagates to the caller.
     std::function<void(std::uint64_t level, const FitResult& best)> progress;
-    // footprint: when set, receives the peak bytes of each part of the search.
+    // footprint: when set, receives the peak bytes of each holder of memory in the search.
     SearchFootprint* footprint = nullptr;
 };
 
