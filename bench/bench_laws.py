@@ -137,16 +137,25 @@ def _json_float(v):
 
 
 def load(paths):
-    recs = []
+    """The records of saved runs. Runs of several files are told apart by their labels, or by the file names
+    where two files share a label."""
+    per_file = []
     for p in paths:
         with open(p) as fh:
-            for line in fh:
-                if line.strip():
-                    r = json.loads(line)
-                    for k in ("r2_test", "r2_train"):
-                        if r.get(k) is None:
-                            r[k] = -math.inf
-                    recs.append(r)
+            rs = [json.loads(line) for line in fh if line.strip()]
+        for r in rs:
+            for k in ("r2_test", "r2_train"):
+                if r.get(k) is None:
+                    r[k] = -math.inf
+        per_file.append((pathlib.Path(p).stem, rs))
+    labels = [{r.get("label") for r in rs} for _, rs in per_file]
+    clash = any(a & b for i, a in enumerate(labels) for b in labels[i + 1:])
+    recs = []
+    for stem, rs in per_file:
+        for r in rs:
+            if clash or not r.get("label"):
+                r["label"] = stem
+            recs.append(r)
     return recs
 
 
@@ -157,19 +166,19 @@ def print_tables(recs, multi, detail=True, formulas=False):
         groups.setdefault((r["set"], r["noise"]), {}).setdefault(r["problem"], {})[display_name(r, multi)] = r
     order = {s: i for i, s in enumerate(problems_mod.SETS)}
     keys = sorted(groups, key=lambda k: (order.get(k[0], 99), k[1]))
-    cell = 22
+    cell = 21  # the width of one system's part of a problem row: status, R², seconds, length
     if detail:
         for key in keys:
             rows = groups[key]
             print(f"\n{key[0]}, noise {key[1] * 100:g}% of rms(y)  (S solved: R² ≥ 0.999, E exact: R² ≥ 1-1e-9; "
                   f"test R², wall s, length)")
-            print(f"{'problem':24}" + "".join(f"| {s[:cell - 2]:<{cell - 2}}" for s in systems))
+            print(f"{'problem':24}" + "".join(f"| {s[:cell]:<{cell}}" for s in systems))
             for prob, by in rows.items():
                 line = f"{prob[:24]:24}"
                 for s in systems:
                     r = by.get(s)
                     if r is None:
-                        line += f"| {'':{cell - 2}}"
+                        line += f"| {'':{cell}}"
                         continue
                     t = "fail" if r["wall"] is None else f"{r['wall']:.1f}"
                     ln = "" if r["length"] is None else str(r["length"])
@@ -268,9 +277,16 @@ def main():
     systems_mod.set_threads(args.threads)
     chosen = problems_mod.problems(args.set or ["laws"], args.problem)
     if args.list:
+        import numpy as np
+        from kiv.formula import check_feature_names
+
         for p in problems_mod.problems(args.set, args.problem):
             box = ", ".join(f"{v.name} in [{v.lo:g}, {v.hi:g}]{' int' if v.integer else ''}" for v in p.variables)
-            print(f"{p.set:14} {p.name:24} {p.text}   ({box})")
+            check_feature_names(p.feature_names)  # a name kiv refuses would fail every kiv run of the problem
+            _, y, _, yt = p.data(args.train, args.test, args.draw, 0.0)
+            bad = int(np.sum(~np.isfinite(y)) + np.sum(~np.isfinite(yt)))
+            warn = f"   NOT FINITE on {bad} rows" if bad else ""
+            print(f"{p.set:14} {p.name:24} {p.text}   ({box}){warn}")
         print("kiv.discover takes constants=:", systems_mod.kiv_accepts_constants())
         return
     if not chosen:
