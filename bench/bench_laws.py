@@ -41,6 +41,7 @@ The baseline measured with main of the time (before the constant modes) is in be
 import argparse
 import csv
 import datetime
+import gzip
 import json
 import math
 import os
@@ -141,13 +142,14 @@ def load(paths):
     where two files share a label."""
     per_file = []
     for p in paths:
-        with open(p) as fh:
+        opener = gzip.open if str(p).endswith(".gz") else open
+        with opener(p, "rt") as fh:
             rs = [json.loads(line) for line in fh if line.strip()]
         for r in rs:
             for k in ("r2_test", "r2_train"):
                 if r.get(k) is None:
                     r[k] = -math.inf
-        per_file.append((pathlib.Path(p).stem, rs))
+        per_file.append((pathlib.Path(p).name.split(".")[0], rs))
     labels = [{r.get("label") for r in rs} for _, rs in per_file]
     clash = any(a & b for i, a in enumerate(labels) for b in labels[i + 1:])
     recs = []
@@ -196,6 +198,7 @@ def print_tables(recs, multi, detail=True, formulas=False):
     print(" " * len(head) + "".join(f"| {'sol':>3} {'ex':>3} {'wall':>7} {'cpu':>7} {'len':>4} {'sym':>4} "
                                     for _ in systems))
     totals = {}
+    partial = False
     for key in keys:
         rows = groups[key]
         line = f"{key[0][:14]:14} {key[1] * 100:>4g}% {len(rows):>3} "
@@ -213,7 +216,8 @@ def print_tables(recs, multi, detail=True, formulas=False):
             ml = f"{statistics.median(lens):g}" if lens else ""
             mn = f"{statistics.median(nodes):g}" if nodes else ""
             part = f"{sol:>3} {ex:>3} {wall:>7.0f} {cpu:>7.0f} {ml:>4} {mn:>4} "
-            line += f"| {part}" if len(rs) == len(rows) else f"|({len(rs)}){part[2:]}"
+            line += f"| {part}" if len(rs) == len(rows) else f"|*{part}"
+            partial = partial or len(rs) != len(rows)
             t = totals.setdefault((key[1], s), [0, 0, 0, 0.0, 0.0])
             t[0] += len(rs)
             t[1] += sol
@@ -221,6 +225,8 @@ def print_tables(recs, multi, detail=True, formulas=False):
             t[3] += wall
             t[4] += cpu
         print(line)
+    if partial:
+        print("(* the system ran on only some of the row's N problems)")
     noises = sorted({k[1] for k in keys})
     if len(keys) > len(noises):
         for nz in noises:
