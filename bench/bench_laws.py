@@ -2,7 +2,7 @@
 
     python bench/bench_laws.py [--set SET ...] [--noise LEVEL ...] [--problem NAME ...] [--systems A,B]
                                [--time SECONDS] [--threads N] [--draw N] [--out FILE.jsonl] [--resume FILE]
-    python bench/bench_laws.py --load RUN.jsonl [RUN2.jsonl ...]     # print tables of saved runs
+    python bench/bench_laws.py --load RUN.jsonl [RUN2.jsonl ...] [--merge]   # print tables of saved runs
     python bench/bench_laws.py --list                                # the problems and the systems
 
 Problems (bench/_sr_problems.py): nguyen, keijzer, korns, vladislavleva (the public sets), laws (34
@@ -24,7 +24,8 @@ median SymPy node count per system). Every run appends one JSON line per (proble
 --out (default build/bench/laws-<time>.jsonl, out of git) as it goes, and writes a CSV beside it at the end;
 --resume FILE continues an interrupted run in the same file, skipping what it holds. --load prints the
 tables of saved runs; several files with a --label each (stored in each line; default the git commit of the
-checkout) are shown side by side as system@label, which is the before/after view.
+checkout) are shown side by side as system@label, which is the before/after view; --merge reads several
+files as parts of one run. Files may be gzipped (the recorded baseline is, in bench/baseline/).
 
 Short runs:
     python bench/bench_laws.py --set laws --noise 0 --time 5 --systems kiv,kiv-wide
@@ -137,9 +138,9 @@ def _json_float(v):
     return None if isinstance(v, float) and not math.isfinite(v) else v
 
 
-def load(paths):
+def load(paths, merge=False):
     """The records of saved runs. Runs of several files are told apart by their labels, or by the file names
-    where two files share a label."""
+    where two files share a label; merge=True reads them as parts of one run."""
     per_file = []
     for p in paths:
         opener = gzip.open if str(p).endswith(".gz") else open
@@ -151,7 +152,7 @@ def load(paths):
                     r[k] = -math.inf
         per_file.append((pathlib.Path(p).name.split(".")[0], rs))
     labels = [{r.get("label") for r in rs} for _, rs in per_file]
-    clash = any(a & b for i, a in enumerate(labels) for b in labels[i + 1:])
+    clash = not merge and any(a & b for i, a in enumerate(labels) for b in labels[i + 1:])
     recs = []
     for stem, rs in per_file:
         for r in rs:
@@ -270,14 +271,16 @@ def main():
     ap.add_argument("--resume", help="continue the run in this JSON-lines file, skipping what it holds")
     ap.add_argument("--label", help="a name for this run in saved results (default: git commit)")
     ap.add_argument("--load", nargs="+", help="print the tables of saved runs instead of running")
+    ap.add_argument("--merge", action="store_true", help="with --load: the files are parts of one run")
     ap.add_argument("--summary", action="store_true", help="print only the summary table")
     ap.add_argument("--formulas", action="store_true", help="print each formula found under its table")
     ap.add_argument("--list", action="store_true", help="list the problems and systems and stop")
     args = ap.parse_args()
 
     if args.load:
-        recs = load(args.load)
-        print_tables(recs, multi=len(args.load) > 1, detail=not args.summary, formulas=args.formulas)
+        recs = load(args.load, merge=args.merge)
+        print_tables(recs, multi=len(args.load) > 1 and not args.merge, detail=not args.summary,
+                     formulas=args.formulas)
         return
 
     systems_mod.set_threads(args.threads)
