@@ -138,11 +138,11 @@ BUILTIN_KIV = {
 NEEDS_CONSTANTS = ("kiv-scale", "kiv-fit")
 
 
-def parse_custom(spec):
+def parse_custom(text):
     """`name:key=value,key=value` -> (name, settings); values are Python literals or `budget`."""
     import ast
 
-    name, _, body = spec.partition(":")
+    name, _, body = text.partition(":")
     settings = {}
     for item in filter(None, (s.strip() for s in body.split(","))):
         key, _, value = item.partition("=")
