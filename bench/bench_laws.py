@@ -84,7 +84,9 @@ def build_systems(args):
             out[name] = (systems_mod.operon_fit(symbols=args.operon_symbols), {"symbols": args.operon_symbols,
                                                                               "optimizer_iterations": 10})
         elif name in table:
-            if name in systems_mod.NEEDS_CONSTANTS and not has_constants and not args.systems:
+            if name in systems_mod.NEEDS_CONSTANTS and not has_constants:
+                if args.systems:
+                    sys.exit(f"{name}: the installed kiv.discover has no constants= setting")
                 continue  # the default list offers them only where the installed kiv has the setting
             out[name] = (systems_mod.kiv_fit(table[name]), table[name])
         else:
@@ -92,11 +94,11 @@ def build_systems(args):
     return out
 
 
-def run_one(problem, noise, name, fit, args):
+def run_one(problem, noise, name, fit, settings, args):
     X, y, Xt, yt = problem.data(args.train, args.test, args.draw, noise)
     seed = zlib.crc32(f"{problem.set}/{problem.name}/{args.draw}/seed".encode())  # pyoperon's random_state
     rec = {"set": problem.set, "problem": problem.name, "noise": noise, "draw": args.draw, "system": name,
-           "budget": args.time, "threads": args.threads, "label": args.label,
+           "budget": args.time, "threads": args.threads, "label": args.label, "settings": settings,
            "load_before": round(os.getloadavg()[0], 2)}
     try:
         out, wall, cpu = systems_mod.timed(fit, X, y, problem.feature_names, args.time, args.threads, seed)
@@ -320,10 +322,10 @@ def main():
     with open(path, "a") as fh:
         for noise in args.noise:
             for p in chosen:
-                for name, (fit, _) in systems.items():
+                for name, (fit, settings) in systems.items():
                     if (p.set, p.name, noise, name, args.draw) in done:
                         continue
-                    r = run_one(p, noise, name, fit, args)
+                    r = run_one(p, noise, name, fit, settings, args)
                     recs.append(r)
                     fh.write(json.dumps({k: _json_float(v) for k, v in r.items()}) + "\n")
                     fh.flush()
