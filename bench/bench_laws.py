@@ -30,7 +30,7 @@ files as parts of one run. Files may be gzipped (the recorded baseline is, in be
 Short runs:
     python bench/bench_laws.py --set laws --noise 0 --time 5 --systems kiv,kiv-wide
     python bench/bench_laws.py --set nguyen --problem 'nguyen-1*' --time 2
-Full table (long: about 84 problems x 3 noise levels x (20 s + 20 s + kiv defaults) = ~3.5 hours):
+Full table (long: about 84 problems x 3 noise levels x (20 s + 20 s + kiv defaults) = ~3 hours):
     python bench/bench_laws.py --set nguyen keijzer korns vladislavleva laws --time 20
 Independent check:
     python bench/bench_laws.py --set laws-check --draw 1 --time 20

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs the symbolic-regression tables in one go: bash bench/run_laws.sh reduced|full [LABEL]
-#   reduced: the scale of the recorded baseline (bench/README_laws.md), about 2.5 hours on a busy 2-core box;
-#   full:    every set at noise 0, 1 % and 10 % with 20 s per problem, about 5 hours.
+#   reduced: the scale of the recorded baseline (bench/README_laws.md), about 2 hours (1 h 50 min measured);
+#   full:    every set at noise 0, 1 % and 10 % with 20 s per problem, about 3.5 hours.
 # PY names the interpreter that imports kiv and pyoperon (default .venv-test/bin/python; for a development
 # build: PY=.venv-dev/bin/python PYTHONPATH=build/dev). Results go to build/bench/LABEL-*.jsonl / .csv / .txt.
 set -euo pipefail
