@@ -15,8 +15,8 @@ constexpr std::size_t kPollEvery = 1024;
 
 }  // namespace
 
-Admission::Admission(const Beam& beam, std::size_t block, std::vector<Expr>* trace)
-    : beam_(beam), block_(block), trace_(trace) {}
+Admission::Admission(const Beam& beam, std::size_t block, std::vector<Expr>* trace, bool affine)
+    : beam_(beam), block_(block), trace_(trace), affine_(affine) {}
 
 bool Admission::admit(const Candidate& c, const SeenSet::Key& key, std::uint64_t hash) {
     if (store_.size() >= SeenSet::kMaxIds) {

@@ -20,7 +20,8 @@ namespace kiv::discover {
 class Admission {
 public:
     // block: candidates probed per parallel pass. trace, when set, receives every admitted expression.
-    Admission(const Beam& beam, std::size_t block, std::vector<Expr>* trace);
+    // affine: candidates that are affine maps of each other at the probe points count as one.
+    Admission(const Beam& beam, std::size_t block, std::vector<Expr>* trace, bool affine = false);
 
     // A seed with its probe values (seed number: the seeds admitted so far); true when admitted.
     bool admit_seed(const Expr& seed, const ProbeValues& values);
@@ -70,9 +71,12 @@ public:
     }
 
 private:
-    // The key under which probe values are admitted: their bits, so that two candidates are one when
-    // they agree at every probe point.
-    static SeenSet::Key key_of(const ProbeValues& values) noexcept { return SeenSet::key_of(values); }
+    // The key under which probe values are admitted, the one place where values become a key: their
+    // bits, so that two candidates are one when they agree at every probe point; or, when the search
+    // fits an affine map to each candidate, their normalised form, so that f, 2f and f + 1 are one.
+    SeenSet::Key key_of(const ProbeValues& values) const noexcept {
+        return affine_ ? SeenSet::affine_key_of(values) : SeenSet::key_of(values);
+    }
 
     // The key of an admitted candidate, recomputed from its members: the same operations on the same
     // stored values give the same bits as when it was admitted.
@@ -94,6 +98,7 @@ private:
     const Beam& beam_;
     std::size_t block_;
     std::vector<Expr>* trace_;
+    bool affine_;
     std::uint64_t level_ = 0;
     SeenSet seen_;
     std::vector<ProbeValues> seed_probes_;  // of the admitted seeds, in order

@@ -1,7 +1,9 @@
 // Probe-point fingerprints and the open-addressing seen set.
 #include "kiv/discover/fingerprint.hpp"
 
+#include <algorithm>
 #include <bit>
+#include <cmath>
 #include <new>
 #include <random>
 
@@ -16,6 +18,41 @@ std::vector<double> probe_point(std::size_t k, std::size_t n) {
 ProbePoints probe_points(std::size_t n) {
     ProbePoints points;
     for (std::size_t k = 0; k < kProbes; ++k) points[k] = probe_point(k, n);
+    return points;
+}
+
+namespace {
+
+// The first `count` primes, by trial division (a few microseconds per thousand).
+std::vector<std::uint64_t> first_primes(std::size_t count) {
+    std::vector<std::uint64_t> primes;
+    primes.reserve(count);
+    for (std::uint64_t c = 2; primes.size() < count; ++c) {
+        bool prime = true;
+        for (const std::uint64_t p : primes) {
+            if (p * p > c) break;
+            if (c % p == 0) {
+                prime = false;
+                break;
+            }
+        }
+        if (prime) primes.push_back(c);
+    }
+    return primes;
+}
+
+}  // namespace
+
+ProbePoints independent_probe_points(std::size_t n) {
+    const std::vector<std::uint64_t> primes = first_primes(kProbes * n);
+    ProbePoints points;
+    for (std::size_t k = 0; k < kProbes; ++k) {
+        points[k].resize(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            const double root = std::sqrt(static_cast<double>(primes[kProbes * i + k]));
+            points[k][i] = 0.5 + 2.0 * (root - std::floor(root));
+        }
+    }
     return points;
 }
 
@@ -87,6 +124,33 @@ SeenSet::Key SeenSet::key_of(const ProbeValues& values) noexcept {
     Key k;
     for (std::size_t i = 0; i < kProbes; ++i) k[i] = std::bit_cast<std::uint64_t>(values[i]);
     return k;
+}
+
+// Normalised by the probes where the values are least and greatest (the first of equals; the pair taken in
+// index order, so that a negative b, which swaps them, gives the same pair): u_k = (v_k - v_p) / (v_q - v_p)
+// lies in [0, 1] for the three other probes, and is rounded to a multiple of 2^-32. Rounding of the map
+// itself moves u by about 1e-16 times the values' size over their spread, far below that step, so copies
+// are split only when some u lies within that distance of a step's midpoint. The first word marks the key
+// as normalised (a NaN pattern, which no finite value has), the second says which pair normalised it.
+SeenSet::Key SeenSet::affine_key_of(const ProbeValues& values) noexcept {
+    std::size_t lo = 0, hi = 0;
+    for (std::size_t k = 1; k < kProbes; ++k) {
+        if (values[k] < values[lo]) lo = k;
+        if (values[k] > values[hi]) hi = k;
+    }
+    if (values[lo] == values[hi]) return key_of(values);
+    const std::size_t p = std::min(lo, hi), q = std::max(lo, hi);
+    const double spread = values[q] - values[p];
+    Key key;
+    key[0] = ~std::uint64_t{0};
+    key[1] = p * kProbes + q;
+    std::size_t w = 2;
+    for (std::size_t k = 0; k < kProbes; ++k) {
+        if (k == p || k == q) continue;
+        const double u = (values[k] - values[p]) / spread;
+        key[w++] = static_cast<std::uint64_t>(static_cast<std::int64_t>(std::nearbyint(std::ldexp(u, 32))));
+    }
+    return key;
 }
 
 std::uint64_t SeenSet::hash(const Key& key) const noexcept {

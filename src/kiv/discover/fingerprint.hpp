@@ -36,6 +36,12 @@ using ProbePoints = std::array<std::vector<double>, kProbes>;
 // The five probe points above for n variables.
 ProbePoints probe_points(std::size_t n);
 
+// Five probe points for n variables with no rational relation between the variables: variable i takes
+// 0.5 + 2 * frac(sqrt(p)) at probe k, p the (5i + k + 1)-th prime. Square roots of distinct primes are
+// linearly independent over the rationals, so no variable is a rational affine map of others at every
+// probe (with the points above, x1 = 2 x0 at each of them, so 2 x0 and x1 - x0 stood for x1 and x0).
+ProbePoints independent_probe_points(std::size_t n);
+
 // Values of expr at the given points (at the five probe points for n variables), or no value when an
 // evaluation fails or is not finite.
 std::optional<ProbeValues> probe_values(const Expr& expr, const ProbePoints& points);
@@ -65,6 +71,9 @@ public:
 
     static Key key_of(const Fingerprint& fp) noexcept;
     static Key key_of(const ProbeValues& values) noexcept;
+    // A key that is the same for values and every affine map a + b * values (b != 0), up to rounding: see
+    // fingerprint.cpp. Values equal at every probe keep their own bits (a constant is its value).
+    static Key affine_key_of(const ProbeValues& values) noexcept;
 
     std::uint64_t hash(const Key& key) const noexcept;
 

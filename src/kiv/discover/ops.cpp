@@ -28,6 +28,11 @@ struct Score {
         sum = sum + d * d;
     }
 };
+struct Comoments {
+    TargetLanes target;
+    Moments acc;
+    void lane(std::size_t i, double r) noexcept { acc.add(r, target.inv[i], target.dev[i]); }
+};
 struct Discard {
     void lane(std::size_t, double) noexcept {}
 };
@@ -100,7 +105,21 @@ bool scored(const double* y, std::size_t m, std::size_t n, double& sum, Pass pas
     return ok;
 }
 
-// The storing and scoring forms of each route, in the shape of StoreKernel and ScoreKernel.
+// The same with the lanes [0, m) added to moments.
+template <class Pass>
+bool with_moments(const TargetLanes& target, std::size_t m, std::size_t n, Moments& acc, Pass pass) noexcept {
+    Comoments sink{target, acc};
+    bool ok = pass(0, m, sink);
+    acc = sink.acc;
+    if (m < n) {
+        Discard none;
+        ok = pass(m, n - m, none) && ok;
+    }
+    return ok;
+}
+
+// The storing, scoring and moments forms of each route, in the shape of StoreKernel, ScoreKernel and
+// MomentsKernel.
 template <std::size_t I>
 bool store_lanes(const double* a, const double* b, double* out, std::size_t n) noexcept {
     Store store{out};
@@ -111,6 +130,14 @@ template <std::size_t I>
 bool score_lanes(const double* a, const double* b, const double* y, std::size_t m, std::size_t n,
                  double& sum) noexcept {
     return scored(y, m, n, sum, [&](std::size_t from, std::size_t count, auto& sink) {
+        return lanes<I>(a + from, offset(b, from), count, sink);
+    });
+}
+
+template <std::size_t I>
+bool moments_lanes(const double* a, const double* b, const TargetLanes& target, std::size_t m, std::size_t n,
+                   Moments& acc) noexcept {
+    return with_moments(target, m, n, acc, [&](std::size_t from, std::size_t count, auto& sink) {
         return lanes<I>(a + from, offset(b, from), count, sink);
     });
 }
@@ -129,6 +156,14 @@ bool score_from_part(const double* a, const double* part, const double* y, std::
     });
 }
 
+template <std::size_t I>
+bool moments_from_part(const double* a, const double* part, const TargetLanes& target, std::size_t m,
+                       std::size_t n, Moments& acc) noexcept {
+    return with_moments(target, m, n, acc, [&](std::size_t from, std::size_t count, auto& sink) {
+        return from_part_lanes<I>(a + from, part + from, count, sink);
+    });
+}
+
 bool store_from_parts(const double* first, const double* second, double* out, std::size_t n) noexcept {
     Store store{out};
     return from_parts_lanes(first, second, n, store);
@@ -141,17 +176,28 @@ bool score_from_parts(const double* first, const double* second, const double* y
     });
 }
 
+bool moments_from_parts(const double* first, const double* second, const TargetLanes& target, std::size_t m,
+                        std::size_t n, Moments& acc) noexcept {
+    return with_moments(target, m, n, acc, [&](std::size_t from, std::size_t count, auto& sink) {
+        return from_parts_lanes(first + from, second + from, count, sink);
+    });
+}
+
 bool refuse_store(const double*, const double*, double*, std::size_t) noexcept { return false; }
 bool refuse_score(const double*, const double*, const double*, std::size_t, std::size_t, double&) noexcept {
+    return false;
+}
+bool refuse_moments(const double*, const double*, const TargetLanes&, std::size_t, std::size_t, Moments&) noexcept {
     return false;
 }
 
 template <std::size_t I>
 constexpr RowRoutes row_routes() {
     if constexpr (kOps[I].parts.role == Parts::Role::FromPart) {
-        return {{&store_lanes<I>, &score_lanes<I>}, {&store_from_part<I>, &score_from_part<I>}};
+        return {{&store_lanes<I>, &score_lanes<I>, &moments_lanes<I>},
+                {&store_from_part<I>, &score_from_part<I>, &moments_from_part<I>}};
     } else {
-        return {{&store_lanes<I>, &score_lanes<I>}, {nullptr, nullptr}};
+        return {{&store_lanes<I>, &score_lanes<I>, &moments_lanes<I>}, {nullptr, nullptr, nullptr}};
     }
 }
 
@@ -172,8 +218,8 @@ constexpr std::size_t kSeparable = separable_row();
 }  // namespace
 
 const std::array<RowRoutes, kOps.size()> kRowRoutes = route_table(std::make_index_sequence<kOps.size()>{});
-const RouteKernels kFromParts = {&store_from_parts, &score_from_parts};
-const RouteKernels kRefused = {&refuse_store, &refuse_score};
+const RouteKernels kFromParts = {&store_from_parts, &score_from_parts, &moments_from_parts};
+const RouteKernels kRefused = {&refuse_store, &refuse_score, &refuse_moments};
 
 bool apply_lanes(OpKind op, const double* a, const double* b, double* out, std::size_t n) noexcept {
     if (!is_op(op)) return false;

@@ -9,6 +9,7 @@
 #include <span>
 #include <string_view>
 
+#include "kiv/discover/moments.hpp"
 #include "kiv/primitives.hpp"
 
 namespace kiv::discover {
@@ -192,9 +193,14 @@ struct Operand {
 using StoreKernel = bool (*)(const double* first, const double* second, double* out, std::size_t n) noexcept;
 using ScoreKernel = bool (*)(const double* first, const double* second, const double* y, std::size_t m,
                              std::size_t n, double& sum) noexcept;
+// The moments form adds each lane i < m to acc as row i of the target lanes (moments.hpp), one lane after
+// the other, and only checks the lanes from m to n.
+using MomentsKernel = bool (*)(const double* first, const double* second, const TargetLanes& target, std::size_t m,
+                               std::size_t n, Moments& acc) noexcept;
 struct RouteKernels {
     StoreKernel store;
     ScoreKernel score;
+    MomentsKernel moments;
 };
 // Per row in code order: the plain lanes, and the lanes from a part (null for a row without a part).
 struct RowRoutes {
@@ -250,6 +256,13 @@ public:
     // the one a caller would add from apply's results.
     bool score(std::size_t from, const double* y, std::size_t m, std::size_t n, double& sum) const noexcept {
         return route_.score(first_ + from, second_ ? second_ + from : nullptr, y, m, n, sum);
+    }
+
+    // Lanes [from, from + n) added to a candidate's moments instead: lane i < m as row i of target; the
+    // verdict is apply's, and the moments the ones a caller would add from apply's results.
+    bool moments(std::size_t from, const TargetLanes& target, std::size_t m, std::size_t n,
+                 Moments& acc) const noexcept {
+        return route_.moments(first_ + from, second_ ? second_ + from : nullptr, target, m, n, acc);
     }
 
 private:

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "kiv/discover/fit.hpp"
+#include "kiv/discover/scaling.hpp"
 #include "kiv/pool.hpp"
 
 namespace kiv::discover {
@@ -46,7 +47,56 @@ bool LevelScorer::values(const Candidate& c, Scratch& s, Sink sink) const {
     return true;
 }
 
+std::size_t LevelScorer::ranked_complexity(const Candidate& c) const noexcept {
+    return beam_.complexity(c) + (target_ ? kScaleTokens : 0);
+}
+
+bool LevelScorer::score_scaled(const Candidate& c, Scratch& s, double limit, double& score) const {
+    const std::size_t k = ranked_complexity(c);
+    const std::size_t n = y_.size();
+    const TargetMoments& t = *target_;
+    const double factor = static_cast<double>(k) * penalty_ + 1.0;
+    Moments acc;
+    // Whether the best map over the first `done` rows already scores at least the limit: its residual
+    // never falls as rows are added. The residual is taken a little lower first (kConfirmBelow of the
+    // target's spread), for what cancellation may have added to it.
+    auto hopeless = [&](std::size_t done) {
+        if (done == 0 || !(factor > 0.0) || !(limit == limit)) return false;
+        const double cyy = t.cyy[done - 1];
+        const double sse = acc.residual(cyy, done) - kConfirmBelow * cyy;
+        return sse > 0.0 && std::sqrt(sse / static_cast<double>(n)) * factor >= limit;
+    };
+    const OperandPass kept(c.op(), beam_.on_rows(c.a, 0), beam_.on_rows(c.b(), 0));
+    if (kept.ready()) {
+        constexpr std::size_t kStretch = 64;
+        for (std::size_t r = 0; r < rows_; r += kStretch) {
+            const std::size_t len = std::min(kStretch, rows_ - r);
+            const std::size_t m = r < n ? std::min(len, n - r) : 0;
+            const TargetLanes lanes{m ? t.inv.data() + r : nullptr, m ? t.dev.data() + r : nullptr};
+            if (!kept.moments(r, lanes, m, len, acc)) return false;
+            if (hopeless(r + m)) return false;
+        }
+    } else if (!values(c, s, [&](std::size_t r, const double* v, std::size_t len) {
+                   const std::size_t stop = std::min(r + len, n);
+                   for (std::size_t i = r; i < stop; ++i) acc.add(v[i - r], t.inv[i], t.dev[i]);
+                   return !hopeless(stop);
+               })) {
+        return false;
+    }
+    const ValuesPass again = [&](const std::function<void(std::size_t, const double*, std::size_t)>& sink) {
+        return values(c, s, [&](std::size_t r, const double* v, std::size_t len) {
+            sink(r, v, len);
+            return true;
+        });
+    };
+    const std::optional<double> scored = scaled_score(acc, t, y_, k, penalty_, again);
+    if (!scored) return false;
+    score = *scored;
+    return true;
+}
+
 bool LevelScorer::score(const Candidate& c, Scratch& s, double limit, double& score) const {
+    if (target_) return score_scaled(c, s, limit, score);
     const std::size_t k = beam_.complexity(c);
     ScoreSum sum(y_);
     const OperandPass kept(c.op(), beam_.on_rows(c.a, 0), beam_.on_rows(c.b(), 0));

@@ -10,6 +10,7 @@
 #include "kiv/discover/beam.hpp"
 #include "kiv/discover/candidate.hpp"
 #include "kiv/discover/expr.hpp"
+#include "kiv/discover/moments.hpp"
 #include "kiv/discover/stopping.hpp"
 
 namespace kiv::discover {
@@ -22,13 +23,15 @@ struct Scratch {
 
 // A candidate's values come from its members' kept rows and parts through one operand pass (ops.hpp
 // picks the route), or, for members whose rows are not kept, from re-evaluating their tokens batch by
-// batch. The score is the penalised error of fit.hpp, summed in row order. Holds only const views of the
-// beam and the data: every member function may run on pool threads.
+// batch. The score is the penalised error of fit.hpp, summed in row order; or, when the search scales its
+// candidates (target is set), that of the best affine map of the values (scaling.hpp), from the values'
+// co-moments with the target added in row order. Holds only const views of the beam and the data: every
+// member function may run on pool threads.
 class LevelScorer {
 public:
-    LevelScorer(const Beam& beam, const Columns& x, std::span<const double> y, std::size_t rows,
-                double penalty) noexcept
-        : beam_(beam), x_(x), y_(y), rows_(rows), penalty_(penalty) {}
+    LevelScorer(const Beam& beam, const Columns& x, std::span<const double> y, std::size_t rows, double penalty,
+                const TargetMoments* target = nullptr) noexcept
+        : beam_(beam), x_(x), y_(y), rows_(rows), penalty_(penalty), target_(target) {}
 
     // The score of candidate c into score; false when a row fails, or when the score can no longer come
     // out below limit (NaN: no limit), in which case it is of no use to the level.
@@ -44,7 +47,11 @@ public:
     void values_pass(std::span<const Candidate> candidates, std::span<double* const> rows,
                      std::span<const std::array<double*, kParts>> parts, const Stopping& stop) const;
 
+    // The complexity a candidate is ranked with: its token count, and the map's tokens when scaled.
+    std::size_t ranked_complexity(const Candidate& c) const noexcept;
+
 private:
+    bool score_scaled(const Candidate& c, Scratch& s, double limit, double& score) const;
     template <class Sink>
     bool values(const Candidate& c, Scratch& s, Sink sink) const;
     const double* member_rows(const Member& m, std::size_t begin, std::size_t end, double* scratch,
@@ -55,6 +62,7 @@ private:
     std::span<const double> y_;
     std::size_t rows_;
     double penalty_;
+    const TargetMoments* target_;
 };
 
 }  // namespace kiv::discover

@@ -62,6 +62,17 @@ struct SearchOptions {
     std::function<void(std::uint64_t level, const FitResult& best)> progress;
     // footprint: when set, receives the peak bytes of each holder of memory in the search.
     SearchFootprint* footprint = nullptr;
+    // front: when set, the outcome carries the search's Pareto front (SearchOutcome::front).
+    bool front = false;
+};
+
+// One formula of a search's Pareto front, as reported: its tokens (fitted constants as constant tokens of
+// full precision), its score and its rmse (the score without the penalty), both from evaluating the
+// tokens as they stand on the rows.
+struct FrontEntry {
+    Expr tokens;
+    double score = 0.0;
+    double rmse = 0.0;
 };
 
 // Why a search ended before its last level.
@@ -79,6 +90,11 @@ struct SearchOutcome {
     std::optional<FitResult> best;
     StopReason stopped = StopReason::None;
     std::uint64_t levels = 0;  // levels fitted in full after the seeds
+    // When asked for: per token count of the reported formulas, the one with the lowest rmse over the
+    // whole search, kept only where it beats every shorter one (strictly falling rmse), in ascending
+    // token count. A candidate counts once it is scored, in a level cut short as well (the passes of it
+    // that finished).
+    std::vector<FrontEntry> front;
 };
 
 // Best result over all levels of the search over n variables, or none when no candidate evaluates on the
