@@ -165,6 +165,29 @@ int to_flag(PyObject* obj, void* out) {
     return 1;
 }
 
+// The constants setting: None, "scale" or "fit" (free constants inside formulas, not available yet).
+int to_constants(PyObject* obj, void* out) {
+    Constants& c = *static_cast<Constants*>(out);
+    if (obj == Py_None) {
+        c = Constants::None;
+        return 1;
+    }
+    if (PyUnicode_Check(obj)) {
+        if (PyUnicode_CompareWithASCIIString(obj, "scale") == 0) {
+            c = Constants::Scale;
+            return 1;
+        }
+        if (PyUnicode_CompareWithASCIIString(obj, "fit") == 0) {
+            PyErr_SetString(PyExc_ValueError,
+                            "constants=\"fit\" (free constants fitted inside formulas) is not available in this "
+                            "version; use constants=\"scale\" or None");
+            return 0;
+        }
+    }
+    PyErr_Format(PyExc_ValueError, "constants must be None, \"scale\" or \"fit\", got %R", obj);
+    return 0;
+}
+
 // The root mean square of v - centre, as m * sqrt(sum(((v[i] - centre) / m)^2) / n) with m the largest
 // |v[i] - centre| and the sum taken in index order from 0.0: the same value as the plain form wherever that
 // neither overflows nor underflows, and a finite one where it would (a target of order 1e200 or 1e-200).
@@ -201,18 +224,34 @@ struct Quality {
     double r2;
 };
 
+double r2_of(double rmse, double target_sd) {
+    if (target_sd > 0.0) {
+        const double ratio = rmse / target_sd;
+        return 1.0 - ratio * ratio;
+    }
+    return rmse == 0.0 ? 1.0 : 0.0;
+}
+
 Quality quality_of(const FitResult& best, const Columns& columns, std::span<const double> target, double target_sd) {
     SearchConfig plain;
     plain.complexity_penalty = 0.0;  // rmse * (tokens * 0 + 1) is the rmse itself, bit for bit
     const std::optional<double> rmse = fit_score(best.tokens, columns, target, plain);
     Quality q{best.score, rmse ? *rmse : std::numeric_limits<double>::quiet_NaN(), 0.0};
-    if (target_sd > 0.0) {
-        const double ratio = q.rmse / target_sd;
-        q.r2 = 1.0 - ratio * ratio;
-    } else {
-        q.r2 = q.rmse == 0.0 ? 1.0 : 0.0;
-    }
+    q.r2 = r2_of(q.rmse, target_sd);
     return q;
+}
+
+// The front as a tuple of (tokens, score, rmse, r2, complexity), ascending complexity (the token count).
+Ref front_to(const std::vector<FrontEntry>& front, double target_sd) {
+    Ref out = require(PyTuple_New(static_cast<Py_ssize_t>(front.size())));
+    for (std::size_t i = 0; i < front.size(); ++i) {
+        const FrontEntry& e = front[i];
+        Ref tokens = tokens_to(e.tokens);
+        Ref item = require(Py_BuildValue("(Odddn)", tokens.get(), e.score, e.rmse, r2_of(e.rmse, target_sd),
+                                         static_cast<Py_ssize_t>(e.tokens.size())));
+        PyTuple_SET_ITEM(out.get(), static_cast<Py_ssize_t>(i), item.release());
+    }
+    return out;
 }
 
 // ---- the search ---------------------------------------------------------------------------------------
@@ -290,17 +329,18 @@ std::optional<std::chrono::steady_clock::time_point> deadline_after(double secon
 // SearchConfig's default, the one place each default is written.
 const char* const kDiscoverKeywords[] = {"X",          "y",       "max_complexity",     "beam_width",
                                          "precision_goal", "use_trig", "use_kiv",       "complexity_penalty",
-                                         "time_limit", "progress", nullptr};
+                                         "time_limit", "progress", "constants",  nullptr};
 
 PyObject* py_discover(PyObject*, PyObject* args, PyObject* kwargs) {
     return call([&]() -> Ref {
         PyObject *x_obj, *y_obj, *time_limit = Py_None, *progress = Py_None;
         SearchConfig config;
-        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO|$O&O&dO&O&dOO:_discover",
+        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO|$O&O&dO&O&dOOO&:_discover",
                                          const_cast<char**>(kDiscoverKeywords), &x_obj, &y_obj, to_u64,
                                          &config.max_complexity, to_u64, &config.beam_width, &config.precision_goal,
                                          to_flag, &config.use_trig, to_flag, &config.use_kiv,
-                                         &config.complexity_penalty, &time_limit, &progress)) {
+                                         &config.complexity_penalty, &time_limit, &progress, to_constants,
+                                         &config.constants)) {
             throw PyErrorSet{};
         }
         Ref x = float_array(x_obj, 2, "X");
@@ -343,6 +383,7 @@ PyObject* py_discover(PyObject*, PyObject* args, PyObject* kwargs) {
 
         // Declared before the thread, the options outlive it: it is joined (or left, in a forked child) first.
         SearchOptions options;
+        options.front = true;
         SearchThread thread;
         Mailbox& box = thread.box();
         options.stop = &box.stop;
@@ -405,9 +446,10 @@ PyObject* py_discover(PyObject*, PyObject* args, PyObject* kwargs) {
         columns = Columns();
         target = std::vector<double>();
         Ref tokens = tokens_to(best->tokens);
-        return require(Py_BuildValue("(OdddiK)", tokens.get(), quality.score, quality.rmse, quality.r2,
+        Ref front = front_to(box.outcome.front, target_sd);
+        return require(Py_BuildValue("(OdddiKO)", tokens.get(), quality.score, quality.rmse, quality.r2,
                                      static_cast<int>(box.outcome.stopped),
-                                     static_cast<unsigned long long>(box.outcome.levels)));
+                                     static_cast<unsigned long long>(box.outcome.levels), front.get()));
     });
 }
 
@@ -473,12 +515,16 @@ PyMethodDef g_methods[] = {
     {"_discover", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py_discover)),
      METH_VARARGS | METH_KEYWORDS,
      "_discover(X, y, *, max_complexity, beam_width, precision_goal, use_trig, use_kiv, complexity_penalty, "
-     "time_limit=None, progress=None)\n\n"
+     "time_limit=None, progress=None, constants=None)\n\n"
      "Runs the search on X (n_samples, n_features) and y without the interpreter lock. Each setting not given "
      "takes its default from search_defaults (the core's own). precision_goal is relative to the root mean "
      "square of y (absolute when that is 0). progress, when given, is called as progress(level, tokens, score, "
-     "rmse, r2). Returns None or (tokens, score, rmse, r2, stop_reason, levels); stop_reason 0 none, "
-     "1 requested, 2 deadline."},
+     "rmse, r2). constants: None (the formula as it stands), \"scale\" (each candidate f scored and returned as "
+     "its best least-squares map a + b*f, terms that do not change the error left out) or \"fit\" (not "
+     "available: ValueError). Returns None or (tokens, score, rmse, r2, stop_reason, levels, front); "
+     "stop_reason 0 none, 1 requested, 2 deadline; front a tuple of (tokens, score, rmse, r2, complexity), "
+     "the best formula per token count over the search, ascending, each with a strictly lower rmse than every "
+     "shorter one; fitted constants are constant tokens (0, 0, value) at full precision."},
     {"_evaluate", py_evaluate, METH_VARARGS,
      "_evaluate(tokens, X)\n--\n\nValues of the formula on every row of X; NaN where a guard trips."},
     {"_render", py_render, METH_O, "_render(tokens)\n--\n\nThe formula's plain text with the variables x, y, z, ..."},

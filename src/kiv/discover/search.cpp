@@ -12,14 +12,20 @@
 #include "kiv/discover/search.hpp"
 
 #include <algorithm>
+#include <limits>
 #include <new>
+#include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "kiv/discover/admission.hpp"
 #include "kiv/discover/beam.hpp"
 #include "kiv/discover/budget.hpp"
+#include "kiv/discover/front.hpp"
+#include "kiv/discover/moments.hpp"
 #include "kiv/discover/ranking.hpp"
 #include "kiv/discover/render.hpp"
+#include "kiv/discover/scaling.hpp"
 #include "kiv/discover/scorer.hpp"
 #include "kiv/discover/stopping.hpp"
 #include "kiv/memory.hpp"
@@ -29,12 +35,13 @@ namespace kiv::discover {
 namespace {
 
 // The seeds' scores on the pool, from their tokens (which raises the data errors): scores[i] and ok[i] = 1
-// for each seed that evaluates on every row.
+// for each seed that evaluates on every row. With target set, the score of each seed's best affine map.
 void fit_seeds(std::span<const Expr> seeds, const Columns& x, std::span<const double> y, const SearchConfig& config,
-               std::span<double> scores, std::span<std::uint8_t> ok) {
+               const TargetMoments* target, std::span<double> scores, std::span<std::uint8_t> ok) {
     kiv::pool::parallel_for(seeds.size(), 1, [&](std::size_t begin, std::size_t end) {
         for (std::size_t i = begin; i < end; ++i) {
-            auto score = fit_score(seeds[i], x, y, config);
+            auto score = target ? scaled_score(seeds[i], x, y, *target, config.complexity_penalty)
+                                : fit_score(seeds[i], x, y, config);
             if (!score) continue;
             scores[i] = *score;
             ok[i] = 1;
@@ -58,8 +65,9 @@ public:
           beam_(ops_.keeps_parts),
           // Rows are those of the first column; a search over no columns fails at the seeds' fit.
           cache_(options.row_cache_bytes, x.empty() ? 0 : x.front().size()),
-          admission_(beam_, options.fingerprint_block, options.admitted),
-          scorer_(beam_, x, y, cache_.rows(), config.complexity_penalty) {}
+          admission_(beam_, options.fingerprint_block, options.admitted, scaled()),
+          target_(scaled() ? std::optional<TargetMoments>(std::in_place, y) : std::nullopt),
+          scorer_(beam_, x, y, cache_.rows(), config.complexity_penalty, target_ ? &*target_ : nullptr) {}
 
     SearchOutcome run() {
         SearchOutcome out;
@@ -75,6 +83,7 @@ public:
         }
         out.levels = levels_done_;
         out.best = result();
+        if (options_.front) out.front = front();
         return out;
     }
 
@@ -147,8 +156,14 @@ private:
 
         std::vector<double> scores(seeds.size());
         std::vector<std::uint8_t> ok(seeds.size(), 0);
-        fit_seeds(seeds, x_, y_, config_, scores, ok);
+        fit_seeds(seeds, x_, y_, config_, target_ ? &*target_ : nullptr, scores, ok);
         for (std::size_t i = 0; i < seeds.size(); ++i) {
+            // A seed's place in the store is its place among the admitted seeds. A constant seed is reported
+            // as the constant mean of y, one token, which is how the front counts it.
+            if (ok[i] && options_.front) {
+                const bool mapped = scaled() && seeds[i].front().kind != TokenKind::Const;
+                front_.take(seeds[i].size() + (mapped ? kScaleTokens : 0), {scores[i], i});
+            }
             if (ok[i] && (!best_ || best_->score > scores[i])) {
                 FitResult r;
                 r.tokens = seeds[i];
@@ -215,7 +230,9 @@ private:
             // A level cut short counts for nothing.
             stop_.check();
             for (std::size_t i = 0; i < n; ++i) {
-                if (ok[i]) ranking.take({scores[i], first + i});
+                if (!ok[i]) continue;
+                ranking.take({scores[i], first + i});
+                if (options_.front) front_.take(scorer_.ranked_complexity(all[first + i]), {scores[i], first + i});
             }
         }
         if (const auto pos = ranking.best_pos()) {
@@ -289,15 +306,67 @@ private:
     void report(std::uint64_t level) {
         levels_done_ = level;
         if (!options_.progress || !best_) return;
+        if (scaled()) {
+            // The formula as it would be returned, with its constants.
+            if (std::optional<FitResult> r = reported(best_->tokens)) options_.progress(level, *r);
+            return;
+        }
         best_->formula = render_formula(best_->tokens);
         options_.progress(level, *best_);
     }
 
     bool goal_met() const { return best_ && best_->score <= config_.precision_goal; }
 
+    bool scaled() const noexcept { return config_.constants != Constants::None; }
+
+    // The formula returned for candidate tokens f: with scaling, its affine map's constants in the tokens
+    // (report_scaled), its score that of those tokens as they stand. None when f fails on a row.
+    std::optional<FitResult> reported(const Expr& f) const {
+        std::optional<Reported> rep = report_scaled(f, x_, y_, config_.complexity_penalty);
+        if (!rep) return std::nullopt;
+        FitResult r;
+        r.tokens = std::move(rep->tokens);
+        r.complexity = r.tokens.size();
+        r.score = rep->score;
+        r.formula = render_formula(r.tokens);
+        return r;
+    }
+
     std::optional<FitResult> result() {
-        if (best_) best_->formula = render_formula(best_->tokens);
+        if (!best_) return std::nullopt;
+        if (scaled()) {
+            // The best evaluated on every row when it was scored, so its map can be fitted; keep the
+            // candidate as it stands should that fail all the same.
+            if (std::optional<FitResult> r = reported(best_->tokens)) return r;
+        }
+        best_->formula = render_formula(best_->tokens);
         return std::move(best_);
+    }
+
+    // The front folded over the search, as reported: each kept candidate's returned formula, then, by
+    // ascending token count of those formulas (lower rmse first among equal counts), only those whose rmse
+    // is strictly below that of every shorter one.
+    std::vector<FrontEntry> front() const {
+        const CandidateStore& all = admission_.admitted();
+        std::vector<Reported> reps;
+        for (const Scored& e : front_.entries()) {
+            const Expr f = beam_.tokens_of(all[e.pos]);
+            std::optional<Reported> rep = scaled() ? report_scaled(f, x_, y_, config_.complexity_penalty)
+                                                   : report_plain(f, x_, y_, config_.complexity_penalty);
+            if (rep) reps.push_back(std::move(*rep));
+        }
+        std::stable_sort(reps.begin(), reps.end(), [](const Reported& p, const Reported& q) {
+            if (p.tokens.size() != q.tokens.size()) return p.tokens.size() < q.tokens.size();
+            return p.rmse < q.rmse;
+        });
+        std::vector<FrontEntry> out;
+        double last = std::numeric_limits<double>::infinity();
+        for (Reported& r : reps) {
+            if (!(r.rmse < last)) continue;
+            last = r.rmse;
+            out.push_back({std::move(r.tokens), r.score, r.rmse});
+        }
+        return out;
     }
 
     const Columns& x_;
@@ -313,7 +382,9 @@ private:
     Beam beam_;
     RowCache cache_;
     Admission admission_;
+    const std::optional<TargetMoments> target_;  // with scaling: the target's running moments
     const LevelScorer scorer_;
+    FrontFold front_;
 
     std::optional<FitResult> best_;
     std::uint64_t levels_done_ = 0;
@@ -328,7 +399,14 @@ std::optional<FitResult> beam_search(const Columns& x_data, std::span<const doub
 
 SearchOutcome run_beam_search(const Columns& x_data, std::span<const double> y_data, std::size_t n,
                               const SearchConfig& config, const SearchOptions& options) {
-    Search search(x_data, y_data, n, config, options, probe_points(n));
+    if (config.constants == Constants::Fit) {
+        throw std::invalid_argument("formula search: free constants inside formulas (constants=\"fit\") are not "
+                                    "available; use \"scale\"");
+    }
+    // A scaled search takes probe points with no rational relation between the variables: with affine keys,
+    // x1 = 2 x0 at every probe point would make x1 one candidate with x0.
+    Search search(x_data, y_data, n, config, options,
+                  config.constants == Constants::None ? probe_points(n) : independent_probe_points(n));
     return search.run();
 }
 
