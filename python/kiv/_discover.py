@@ -7,7 +7,7 @@ import sys
 import time
 import warnings
 from collections.abc import Callable, Sequence
-from typing import Any, NamedTuple
+from typing import Any, Literal, NamedTuple, TypeAlias
 
 import numpy as np
 import numpy.typing as npt
@@ -39,7 +39,8 @@ class _Settings(NamedTuple):
 
 
 #: The values of discover's ``constants=`` setting.
-CONSTANTS: tuple[str | None, ...] = (None, "scale", "fit")
+Constants: TypeAlias = Literal["scale", "fit"] | None
+CONSTANTS: tuple[Constants, ...] = (None, "scale", "fit")
 
 
 def _constants(value: object) -> str | None:
@@ -183,7 +184,7 @@ def discover(X: npt.ArrayLike, y: npt.ArrayLike, *, feature_names: Sequence[str]
              use_kiv: bool = _D["use_kiv"], complexity_penalty: float = _D["complexity_penalty"],
              time_limit: float | None = None,
              progress: bool | Callable[[int, Formula], object] | None = None,
-             constants: str | None = None) -> Formula:
+             constants: Constants = None) -> Formula:
     """Find a formula y ≈ f(X) by the beam search of ``kiv_core.find_formula``.
 
     Parameters
@@ -294,7 +295,7 @@ def discover(X: npt.ArrayLike, y: npt.ArrayLike, *, feature_names: Sequence[str]
                 cut = True
                 break
             # A wider pass is not needed once the goal is met, nor once widening has stopped paying.
-            if passes[-1].best.score <= goal or (len(passes) > 1 and not _improves(passes, rows, floor)):
+            if passes[-1].best.score <= goal or (len(passes) > 1 and _noise_only(passes, rows, floor)):
                 break
     finally:
         if bar is not None:
@@ -321,12 +322,20 @@ def discover(X: npt.ArrayLike, y: npt.ArrayLike, *, feature_names: Sequence[str]
     return result
 
 
-def _improves(passes: Sequence[_Pass], rows: int, floor: float) -> bool:
-    """Whether the last pass found a formula with a lower information criterion than every earlier pass."""
-    def least(group: Sequence[_Pass]) -> float:
-        return min(_criterion(e, rows, floor) for p in group for e in (*p.front, p.best))
+def _noise_only(passes: Sequence[_Pass], rows: int, floor: float) -> bool:
+    """Whether the last pass lowered the rmse without lowering the information criterion: a sign that what a
+    wider search still finds is fitted noise. (A pass that finds nothing better says nothing about noise.)"""
+    def least(group: Sequence[_Pass], measure: Callable[[_Entry], float]) -> float:
+        return min(measure(e) for p in group for e in (*p.front, p.best))
 
-    return least(passes[-1:]) < least(passes[:-1])
+    def criterion(e: _Entry) -> float:
+        return _criterion(e, rows, floor)
+
+    def rmse(e: _Entry) -> float:
+        return max(e.rmse, floor)
+
+    new, old = passes[-1:], passes[:-1]
+    return least(new, rmse) < least(old, rmse) and not least(new, criterion) < least(old, criterion)
 
 
 def _run(X: np.ndarray[Any, np.dtype[np.float64]], y: np.ndarray[Any, np.dtype[np.float64]], settings: _Settings,
