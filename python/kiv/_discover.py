@@ -185,7 +185,11 @@ def discover(X: npt.ArrayLike, y: npt.ArrayLike, *, feature_names: Sequence[str]
              time_limit: float | None = None,
              progress: bool | Callable[[int, Formula], object] | None = None,
              constants: Constants = None) -> Formula:
-    """Find a formula y ≈ f(X) by the beam search of ``kiv_core.find_formula``.
+    """Find a formula y ≈ f(X) by the beam search of ``kiv_core.find_formula``, with fitted constants if asked.
+
+    The search builds formulas level by level from the features, constants, arithmetic, ``exp``, ``ln``,
+    ``sqrt``, ``sin``, ``cos`` and the kiv operator, and keeps the best formula of each complexity: the
+    returned formula's :attr:`~Formula.front` lists them.
 
     Parameters
     ----------
@@ -219,18 +223,47 @@ def discover(X: npt.ArrayLike, y: npt.ArrayLike, *, feature_names: Sequence[str]
     complexity_penalty : float, optional
         A formula's score is ``rmse * (1 + complexity_penalty * tokens)`` (finite, at least 0).
     time_limit : float, optional
-        Seconds; when reached, the best formula over the levels finished so far is returned, marked
-        ``stopped_early`` and announced by a :class:`SearchStoppedWarning`.
+        Seconds for the whole search, which then runs in passes (an anytime search): first with the
+        default ``beam_width`` and ``max_complexity`` (the given ones where they are smaller), then with
+        the beam doubled and the complexity raised in even steps per pass, up to the given settings, each
+        pass started only while time is left and given what is left. The passes end early once one meets
+        the precision goal, or once a pass lowers the rmse without lowering the information criterion
+        below (what it still finds is fitted noise). The formula is chosen over everything the passes
+        found (the lowest score with ``constants=None``, the criterion below otherwise), including the
+        fully fitted formulas of a pass the limit cut short; the first pass is what the default settings
+        find in the same time, so the result is never worse than theirs by that rule. When the limit cuts a
+        pass or leaves one unrun, the formula is marked ``stopped_early`` and a
+        :class:`SearchStoppedWarning` says where. Without a time limit the settings run as one pass.
     progress : bool or callable, optional
         True shows a bar per level (tqdm when installed, else lines on stderr); a callable receives
-        ``(level, best Formula so far)`` after the seeds (level 0) and after each level.
+        ``(level, best Formula so far)`` after the seeds (level 0) and after each level, the levels of
+        later passes counting on from those of earlier ones (a pass reports a formula only where it improves
+        on the best reported).
+    constants : {None, "scale", "fit"}, optional
+        Which constants a formula may have.
+
+        - None (default): those the search builds from 0 and 1, as ``kiv_core.find_formula`` (whose formula
+          it returns, see ``precision_goal``). The returned formula has the lowest score.
+        - ``"scale"``: each candidate f is fitted as ``a + b * f`` by least squares (linear scaling); the
+          formula shows a and b where they change the error measurably.
+        - ``"fit"``: free constants inside the formula as well, fitted to the rows for each promising
+          candidate.
+
+        In the two modes with fitted constants the formula is chosen from the front by an information
+        criterion: ``n * ln(max(rmse, g)**2) + k * ln(n)`` for n rows and k tokens, with g the precision
+        goal (``precision_goal * rms(y)``, at least ``2**-52 * rms(y)``); the lowest wins, the simpler of
+        equals. A longer formula must lower the squared error by a factor ``n**(1/n)`` per token (1.2 % for
+        500 rows) to be chosen: fitted noise rarely does, a real gain on exact data always; every formula
+        that meets the goal counts as exact, so an exact law comes back as the shortest exact formula.
 
     Returns
     -------
     Formula
-        The best formula, with ``score`` (what the search ranked by; also ``error``), ``rmse`` (on the
+        The chosen formula, with ``score`` (what the search ranked by; also ``error``), ``rmse`` (on the
         training rows, without the penalty) and ``r2`` (``1 - (rmse / sd(y))**2``, sd the root mean square
-        of ``y - mean(y)``; for a constant y, 1 for an exact fit, else 0).
+        of ``y - mean(y)``; for a constant y, 1 for an exact fit, else 0), and ``front``, the best formula
+        per complexity over the whole search (those with a lower rmse than every simpler one), each with
+        the same three measures; printed, a table.
 
     Raises
     ------
