@@ -277,6 +277,10 @@ def test_no_leak_on_success_and_error_paths():
     calls = []
     assert_no_leak(lambda: kiv.discover(X, -y, max_complexity=4, beam_width=20, progress=lambda *a: calls.append(1)),
                    watched=(X, y), repeat=100)
+    assert_no_leak(lambda: kiv.discover(X, y, constants="linear"), watched=(X, y), repeat=300)
+    # Two passes under a time limit (the complexity above the default), the front printed.
+    assert_no_leak(lambda: str(kiv.discover(X, -y, max_complexity=9, beam_width=8, time_limit=100).front),
+                   watched=(X, y), repeat=100)
     # The native entry's own refusals: a negative count, a flag that is not a bool, an unknown keyword.
     for bad in (dict(max_complexity=-1), dict(use_kiv=1), dict(beam_width=2**64), dict(colour=1)):
         assert_no_leak(lambda: kiv._native._discover(X, y, **bad), watched=(X, y), repeat=300)
