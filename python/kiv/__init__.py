@@ -23,7 +23,7 @@ from kiv._native import (
     sub,
     tension,
 )
-from kiv.formula import Formula
+from kiv.formula import Formula, Front
 
 try:
     # The version is written once, in pyproject.toml; the installed distribution's metadata carries it.
@@ -53,5 +53,6 @@ __all__ = [
     "discover",
     "discover_many",
     "Formula",
+    "Front",
     "SearchStoppedWarning",
 ]
