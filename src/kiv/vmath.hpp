@@ -1,0 +1,28 @@
+// exp and log over whole arrays with the C library's bits, on the fastest path proven on this machine.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace kiv::vmath {
+
+// out[i] = std::exp(x[i]) and out[i] = std::log(x[i]) for i < n, bit for bit, NaN payloads included; out
+// may be x itself. Lanes outside the common ranges (exp: |x| >= 1024, infinities, NaNs; log: zero,
+// negative, infinite, NaN) are the C library's own calls, with whatever errno it sets.
+void exp(const double* x, double* out, std::size_t n) noexcept;
+void log(const double* x, double* out, std::size_t n) noexcept;
+
+// How exp and log run in this process. The first call of any function here chooses, once: the replicas
+// this CPU can run are tried fastest first (AVX-512 and AVX2 replicas of the library's build with fused
+// multiply-adds, then AVX2 and SSE2 replicas of its build without), and the first whose every bit agrees
+// with the library on a fixed set of inputs is taken; when none agrees, the library's exp and log are
+// called element by element. KIV_MATH=libm skips the replicas; KIV_MATH=<name> tries only that one.
+struct PathReport {
+    std::string name;     // "avx512-fma", "avx2-fma", "avx2", "sse2" or "libm"
+    std::string reason;   // why faster paths were turned down ("" when none was)
+    std::size_t inputs;   // size of the check, exp and log inputs together (0 when none ran)
+    double seconds;       // time taken to choose, the checks included
+};
+const PathReport& path();
+
+}  // namespace kiv::vmath
