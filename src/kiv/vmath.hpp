@@ -6,9 +6,20 @@
 
 namespace kiv::vmath {
 
-// out[i] = std::exp(x[i]) and out[i] = std::log(x[i]) for i < n, bit for bit, NaN payloads included; out
-// may be x itself. Lanes outside the common ranges (exp: |x| >= 1024, infinities, NaNs; log: zero,
-// negative, infinite, NaN) are the C library's own calls, with whatever errno it sets.
+// An element function: what an array call computes, one element at a time.
+using Element = double (*)(double) noexcept;
+
+// out[i] = f(x[i]) for i < n, bit for bit, where f is exp-like: it equals the C library's exp for every
+// |v| < 709, as exp itself and the guarded exps of primitives.hpp do. Those elements are the replica's
+// (which is exp there); f is called for the others (|v| >= 709, infinities, NaNs), so its guards and the
+// library's NaN payloads and errno apply there. out may be x itself.
+void exp(const double* x, double* out, std::size_t n, Element f) noexcept;
+
+// The same for a log-like f: one that equals the C library's log for every v > 0. f is called for zero,
+// negative numbers, infinities and NaNs.
+void log(const double* x, double* out, std::size_t n, Element f) noexcept;
+
+// out[i] = std::exp(x[i]) and std::log(x[i]).
 void exp(const double* x, double* out, std::size_t n) noexcept;
 void log(const double* x, double* out, std::size_t n) noexcept;
 

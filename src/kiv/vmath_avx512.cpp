@@ -61,17 +61,17 @@ struct Avx512 {
 
 }  // namespace
 
-void exp_avx512_fma(const double* x, double* out, std::size_t n) noexcept {
-    exp_array<Avx512, kFmaBuild>(x, out, n);
+void exp_avx512_fma(const double* x, double* out, std::size_t n, Element f) noexcept {
+    exp_array<Avx512, kFmaBuild>(x, out, n, f);
 }
-void log_avx512_fma(const double* x, double* out, std::size_t n) noexcept {
-    log_array<Avx512, kFmaBuild>(x, out, n);
+void log_avx512_fma(const double* x, double* out, std::size_t n, Element f) noexcept {
+    log_array<Avx512, kFmaBuild>(x, out, n, f);
 }
-void exp_avx512_fma_flipped(const double* x, double* out, std::size_t n) noexcept {
-    exp_array<Avx512, kFmaBuild & ~site::kExpScale>(x, out, n);
+void exp_avx512_fma_flipped(const double* x, double* out, std::size_t n, Element f) noexcept {
+    exp_array<Avx512, kFmaBuild & ~site::kExpScale>(x, out, n, f);
 }
-void log_avx512_fma_flipped(const double* x, double* out, std::size_t n) noexcept {
-    log_array<Avx512, kFmaBuild & ~site::kNearY>(x, out, n);
+void log_avx512_fma_flipped(const double* x, double* out, std::size_t n, Element f) noexcept {
+    log_array<Avx512, kFmaBuild & ~site::kNearY>(x, out, n, f);
 }
 
 }  // namespace kiv::vmath::detail

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
@@ -204,16 +205,13 @@ double exp_edge(const ExpCore<Scalar>& c) noexcept {
     return 0x1p-1022 * y;
 }
 
+// exp(x) for |x| < 1024.
 template <std::uint32_t F>
 double exp_one(double x) noexcept {
     const auto abstop = static_cast<std::uint32_t>(Scalar::bits(x) >> 52) & 0x7ff;
-    // 0x3c9 is the top of 2^-54, 0x408 of 512 and 0x409 of 1024.
-    if (abstop - 0x3c9 >= 0x408 - 0x3c9) {
-        if (abstop < 0x3c9) return 1.0 + x;
-        // |x| >= 1024, infinities and NaNs: the library itself, which sets errno and keeps NaN payloads.
-        if (abstop >= 0x409) return std::exp(x);
-        return exp_edge<F>(exp_core<Scalar, F>(x));
-    }
+    // 0x3c9 is the top of 2^-54 and 0x408 that of 512.
+    if (abstop < 0x3c9) return 1.0 + x;
+    if (abstop >= 0x408) return exp_edge<F>(exp_core<Scalar, F>(x));
     return exp_result<Scalar, F>(exp_core<Scalar, F>(x));
 }
 
@@ -270,63 +268,87 @@ typename S::D log_near1(typename S::D x) {
     return S::add(y, hi);
 }
 
+// ln x for a positive finite x.
 template <std::uint32_t F>
 double log_one(double x) noexcept {
     std::uint64_t ix = Scalar::bits(x);
-    const auto top = static_cast<std::uint32_t>(ix >> 48);
     const std::uint64_t lo = Scalar::bits(kNear1Lo), hi = Scalar::bits(kNear1Hi);
     if (ix - lo < hi - lo) {
         if (x == 1.0) return 0.0;
         return log_near1<Scalar, F>(x);
     }
-    if (top - 0x0010 >= 0x7ff0 - 0x0010) {
-        // Zero, negative, infinite or NaN: the library itself (errno, NaN payloads).
-        if (ix * 2 == 0 || (top & 0x8000) != 0 || (top & 0x7ff0) == 0x7ff0) return std::log(x);
-        // Subnormal: scaled into the normal range (exactly), the scale taken off the exponent.
-        ix = Scalar::bits(x * 0x1p52) - (52ULL << 52);
-    }
+    // A subnormal is scaled into the normal range (exactly), the scale taken off the exponent.
+    if (ix < 0x0010000000000000) ix = Scalar::bits(x * 0x1p52) - (52ULL << 52);
     return log_core<Scalar, F>(ix);
 }
 
-// The array kernels. Whole vectors whose lanes all lie in the common ranges take the vector path (exp:
-// |x| < 512, with 1 + x below 2^-54; log: positive normal numbers, with the polynomial near 1 blended in);
-// a vector with any other lane, and the last lanes of the array, go one lane at a time.
+// A lane of a vector that left the vector path. exp: the replica up to 709, where every exp-like element
+// function is exp (the edge of the range included), the element function beyond. log: the replica for
+// positive finite numbers (subnormals and the range near 1 included), the element function elsewhere.
+template <std::uint32_t F>
+double exp_lane(double x, Element f) noexcept {
+    return std::fabs(x) < 709.0 ? exp_one<F>(x) : f(x);
+}
+
+template <std::uint32_t F>
+double log_lane(double x, Element f) noexcept {
+    return x > 0.0 && x <= 0x1.fffffffffffffp1023 ? log_one<F>(x) : f(x);
+}
+
+// One vector of the array kernels. A vector whose lanes all lie in the common range takes the vector path
+// (exp: |x| < 512, with 1 + x below 2^-54; log: positive normal numbers, the polynomial near 1 blended in);
+// another goes lane by lane.
 template <class S, std::uint32_t F>
-void exp_array(const double* x, double* out, std::size_t n) noexcept {
+void exp_vector(const double* x, double* out, Element f) noexcept {
     using D = typename S::D;
-    std::size_t i = 0;
-    for (; i + S::kLanes <= n; i += S::kLanes) {
-        const D v = S::load(x + i);
-        const D a = S::abs(v);
-        if (!S::all(S::lt(a, S::dup(512.0)))) {
-            for (std::size_t k = i; k < i + S::kLanes; ++k) out[k] = exp_one<F>(x[k]);
-            continue;
-        }
-        const D y = exp_result<S, F>(exp_core<S, F>(v));
-        S::store(out + i, S::select(S::lt(a, S::dup(0x1p-54)), S::add(S::dup(1.0), v), y));
+    const D v = S::load(x);
+    const D a = S::abs(v);
+    if (!S::all(S::lt(a, S::dup(512.0)))) {
+        for (std::size_t k = 0; k < S::kLanes; ++k) out[k] = exp_lane<F>(x[k], f);
+        return;
     }
-    for (; i < n; ++i) out[i] = exp_one<F>(x[i]);
+    const D y = exp_result<S, F>(exp_core<S, F>(v));
+    S::store(out, S::select(S::lt(a, S::dup(0x1p-54)), S::add(S::dup(1.0), v), y));
 }
 
 template <class S, std::uint32_t F>
-void log_array(const double* x, double* out, std::size_t n) noexcept {
+void log_vector(const double* x, double* out, Element f) noexcept {
     using D = typename S::D;
-    std::size_t i = 0;
-    for (; i + S::kLanes <= n; i += S::kLanes) {
-        const D v = S::load(x + i);
-        if (!S::all(S::both(S::ge(v, S::dup(0x1p-1022)), S::le(v, S::dup(0x1.fffffffffffffp1023))))) {
-            for (std::size_t k = i; k < i + S::kLanes; ++k) out[k] = log_one<F>(x[k]);
-            continue;
-        }
-        D y = log_core<S, F>(S::bits(v));
-        const auto near = S::both(S::ge(v, S::dup(kNear1Lo)), S::lt(v, S::dup(kNear1Hi)));
-        if (S::any(near)) {
-            const D one = S::dup(1.0);
-            y = S::select(near, S::select(S::eq(v, one), S::dup(0.0), log_near1<S, F>(v)), y);
-        }
-        S::store(out + i, y);
+    const D v = S::load(x);
+    if (!S::all(S::both(S::ge(v, S::dup(0x1p-1022)), S::le(v, S::dup(0x1.fffffffffffffp1023))))) {
+        for (std::size_t k = 0; k < S::kLanes; ++k) out[k] = log_lane<F>(x[k], f);
+        return;
     }
-    for (; i < n; ++i) out[i] = log_one<F>(x[i]);
+    D y = log_core<S, F>(S::bits(v));
+    const auto near = S::both(S::ge(v, S::dup(kNear1Lo)), S::lt(v, S::dup(kNear1Hi)));
+    if (S::any(near)) {
+        const D one = S::dup(1.0);
+        y = S::select(near, S::select(S::eq(v, one), S::dup(0.0), log_near1<S, F>(v)), y);
+    }
+    S::store(out, y);
+}
+
+// The array kernels: whole vectors, then the last lanes in a vector filled up with `pad` (a value of the
+// common range).
+template <class S, void (*Vector)(const double*, double*, Element) noexcept>
+void over_array(const double* x, double* out, std::size_t n, Element f, double pad) noexcept {
+    std::size_t i = 0;
+    for (; i + S::kLanes <= n; i += S::kLanes) Vector(x + i, out + i, f);
+    if (i == n) return;
+    double t[S::kLanes];
+    for (std::size_t k = 0; k < S::kLanes; ++k) t[k] = i + k < n ? x[i + k] : pad;
+    Vector(t, t, f);
+    for (std::size_t k = 0; i + k < n; ++k) out[i + k] = t[k];
+}
+
+template <class S, std::uint32_t F>
+void exp_array(const double* x, double* out, std::size_t n, Element f) noexcept {
+    over_array<S, exp_vector<S, F>>(x, out, n, f, 0.0);
+}
+
+template <class S, std::uint32_t F>
+void log_array(const double* x, double* out, std::size_t n, Element f) noexcept {
+    over_array<S, log_vector<S, F>>(x, out, n, f, 2.0);
 }
 
 }  // namespace

@@ -52,7 +52,7 @@ struct Sse2 {
 
 }  // namespace
 
-void exp_sse2(const double* x, double* out, std::size_t n) noexcept { exp_array<Sse2, kPlainBuild>(x, out, n); }
-void log_sse2(const double* x, double* out, std::size_t n) noexcept { log_array<Sse2, kPlainBuild>(x, out, n); }
+void exp_sse2(const double* x, double* out, std::size_t n, Element f) noexcept { exp_array<Sse2, kPlainBuild>(x, out, n, f); }
+void log_sse2(const double* x, double* out, std::size_t n, Element f) noexcept { log_array<Sse2, kPlainBuild>(x, out, n, f); }
 
 }  // namespace kiv::vmath::detail
