@@ -13,6 +13,7 @@ from kiv._native import (
     div,
     exp,
     ln,
+    math_path,
     mul,
     octonion_mul,
     pow,  # noqa: A004 - the element-wise power of the family
@@ -36,6 +37,7 @@ __all__ = [
     "div",
     "pow",
     "tension",
+    "math_path",
     # Algebra.
     "octonion_mul",
     "geometric_product",
