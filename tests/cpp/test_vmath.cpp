@@ -140,7 +140,11 @@ TEST(VectorMath, ExactlyTheReplicasOfTheLibrarysBuildPassTheCheck) {
     const char* env = std::getenv("KIV_MATH");
     if (env == nullptr || std::string(env) == "auto") {
         EXPECT_EQ(kiv::vmath::path().name, pass.front().name);
-        EXPECT_EQ(kiv::vmath::path().reason, "");
+        // Faster replicas turned down are named, with the first input they got wrong.
+        EXPECT_EQ(kiv::vmath::path().reason.empty(), pass.front().name == all.front().name);
+        if (!kiv::vmath::path().reason.empty()) {
+            EXPECT_NE(kiv::vmath::path().reason.find(all.front().name + ": "), std::string::npos);
+        }
         EXPECT_GT(kiv::vmath::path().inputs, 20'000u);
     }
 }
