@@ -40,9 +40,19 @@ struct Avx2 {
     static I iand(I a, I b) { return _mm256_and_si256(a, b); }
     static I shr(I a, int k) { return _mm256_srli_epi64(a, k); }
     static I shl(I a, int k) { return _mm256_slli_epi64(a, k); }
-    static D gather(const double* t, I slot) { return _mm256_i64gather_pd(t, slot, 8); }
-    static I gather(const std::uint64_t* t, I slot) {
-        return _mm256_i64gather_epi64(reinterpret_cast<const long long*>(t), slot, 8);
+    // Four pairs loaded one by one and transposed: faster than two gather instructions on some CPUs and
+    // no slower on others.
+    struct Pair {
+        D first;
+        D second;
+    };
+    static Pair pair(const void* t, I slot) {
+        alignas(32) std::int64_t i[4];
+        _mm256_store_si256(reinterpret_cast<__m256i*>(i), slot);
+        const double* d = static_cast<const double*>(t);
+        const D a = _mm256_set_m128d(_mm_loadu_pd(d + i[2]), _mm_loadu_pd(d + i[0]));  // lanes 0 and 2
+        const D b = _mm256_set_m128d(_mm_loadu_pd(d + i[3]), _mm_loadu_pd(d + i[1]));  // lanes 1 and 3
+        return {_mm256_unpacklo_pd(a, b), _mm256_unpackhi_pd(a, b)};
     }
     static D top_to_double(I tmp) {
         // The high half of each lane shifted by 20 is tmp >> 52; gather those four halves and convert.

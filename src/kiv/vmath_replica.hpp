@@ -120,8 +120,17 @@ struct Scalar {
     static I iand(I a, I b) { return a & b; }
     static I shr(I a, int k) { return a >> k; }
     static I shl(I a, int k) { return a << k; }
-    static D gather(const double* t, I slot) { return t[slot]; }
-    static I gather(const std::uint64_t* t, I slot) { return t[slot]; }
+    // Entries slot and slot + 1 of a table, as doubles (bit patterns for a table of integers).
+    struct Pair {
+        D first;
+        D second;
+    };
+    static Pair pair(const void* t, I slot) {
+        Pair p;
+        std::memcpy(&p.first, static_cast<const double*>(t) + slot, sizeof(double));
+        std::memcpy(&p.second, static_cast<const double*>(t) + slot + 1, sizeof(double));
+        return p;
+    }
     // (double) of tmp >> 52, the shift arithmetic.
     static D top_to_double(I tmp) { return static_cast<double>(static_cast<std::int64_t>(tmp) >> 52); }
 };
@@ -165,9 +174,9 @@ ExpCore<S> exp_core(typename S::D x) {
     kd = S::sub(kd, S::dup(kShift));
     D r = madd<S, fuses<F, site::kExpHi>>(kd, S::dup(kNegLn2HiN), x);
     r = madd<S, fuses<F, site::kExpLo>>(kd, S::dup(kNegLn2LoN), r);
-    const I slot = S::shl(S::iand(ki, S::dupi(127)), 1);
-    const D tail = S::real(S::gather(kExpTable, slot));
-    const I sbits = S::iadd(S::gather(kExpTable + 1, slot), S::shl(ki, 45));
+    const typename S::Pair t = S::pair(kExpTable, S::shl(S::iand(ki, S::dupi(127)), 1));
+    const D tail = t.first;
+    const I sbits = S::iadd(S::bits(t.second), S::shl(ki, 45));
     const D r2 = S::mul(r, r);
     const D p23 = madd<S, fuses<F, site::kExpC23>>(r, S::dup(kC3), S::dup(kC2));
     const D p45 = madd<S, fuses<F, site::kExpC45>>(r, S::dup(kC5), S::dup(kC4));
@@ -224,13 +233,15 @@ typename S::D log_core(typename S::I ix) {
     const I slot = S::shl(S::iand(S::shr(tmp, 45), S::dupi(127)), 1);
     const D kd = S::top_to_double(tmp);
     const D z = S::real(S::isub(ix, S::iand(tmp, S::dupi(0xfffULL << 52))));
-    const D invc = S::gather(kLogTable, slot);
-    const D logc = S::gather(kLogTable + 1, slot);
+    const typename S::Pair c = S::pair(kLogTable, slot);
+    const D invc = c.first;
+    const D logc = c.second;
     D r;
     if constexpr (fuses<F, site::kLogR>) {
         r = S::fma(z, invc, S::dup(-1.0));
     } else {
-        r = S::mul(S::sub(S::sub(z, S::gather(kLogTable2, slot)), S::gather(kLogTable2 + 1, slot)), invc);
+        const typename S::Pair c2 = S::pair(kLogTable2, slot);  // c = chi + clo
+        r = S::mul(S::sub(S::sub(z, c2.first), c2.second), invc);
     }
     // hi + lo = r + ln c + k ln2
     const D w = madd<S, fuses<F, site::kLogW>>(kd, S::dup(kLn2Hi), logc);

@@ -28,12 +28,15 @@ struct Sse2 {
     static I iand(I a, I b) { return _mm_and_si128(a, b); }
     static I shr(I a, int k) { return _mm_srli_epi64(a, k); }
     static I shl(I a, int k) { return _mm_slli_epi64(a, k); }
-    static D gather(const double* t, I slot) {
-        return _mm_set_pd(t[_mm_cvtsi128_si64(_mm_unpackhi_epi64(slot, slot))], t[_mm_cvtsi128_si64(slot)]);
-    }
-    static I gather(const std::uint64_t* t, I slot) {
-        return _mm_set_epi64x(static_cast<long long>(t[_mm_cvtsi128_si64(_mm_unpackhi_epi64(slot, slot))]),
-                              static_cast<long long>(t[_mm_cvtsi128_si64(slot)]));
+    struct Pair {
+        D first;
+        D second;
+    };
+    static Pair pair(const void* t, I slot) {
+        const double* d = static_cast<const double*>(t);
+        const D a = _mm_loadu_pd(d + _mm_cvtsi128_si64(slot));
+        const D b = _mm_loadu_pd(d + _mm_cvtsi128_si64(_mm_unpackhi_epi64(slot, slot)));
+        return {_mm_unpacklo_pd(a, b), _mm_unpackhi_pd(a, b)};
     }
     static D top_to_double(I tmp) {
         // The high half of each lane shifted by 20 is tmp >> 52; bring both halves down and convert.
