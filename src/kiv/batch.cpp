@@ -7,6 +7,7 @@
 #include "kiv/pool.hpp"
 #include "kiv/primitives.hpp"
 #include "kiv/primitives_n.hpp"
+#include "kiv/vmath.hpp"
 
 namespace kiv::batch {
 namespace {
@@ -21,6 +22,15 @@ constexpr std::size_t kMinChunk = 4096;
 // showed no gain below 65536.
 constexpr std::size_t kParallelCheap = 1 << 16;
 constexpr std::size_t kParallelLibm = 1 << 13;
+// exp, ln and tension on the vector path cost a quarter to a third of what the library's per-element
+// calls cost (bench/bench_vmath.py), so a hand-off pays from about four times the run length.
+constexpr std::size_t kParallelVector = 1 << 15;
+
+// Whether exp and log run on a vector path in this process (vmath.hpp).
+bool vector_math() noexcept {
+    static const bool on = vmath::path().name != "libm";
+    return on;
+}
 
 // An element-wise operation that also has an array form with the same bits (exp and log a block at a
 // time on the vector path). Runs that must go element by element, in order, use the element form.
@@ -211,13 +221,18 @@ void apply_strided(Binary op, std::size_t n, StridedIn as, StridedIn bs, Strided
 }
 
 std::size_t parallel_threshold(Unary op) noexcept {
-    return op == Unary::Sqrt ? kParallelCheap : kParallelLibm;
+    switch (op) {
+        case Unary::Sqrt: return kParallelCheap;
+        case Unary::Exp:
+        case Unary::Ln: return vector_math() ? kParallelVector : kParallelLibm;
+        default: return kParallelLibm;
+    }
 }
 
 std::size_t parallel_threshold(Binary op) noexcept {
     switch (op) {
-        case Binary::Pow:
-        case Binary::Tension: return kParallelLibm;
+        case Binary::Pow: return kParallelLibm;
+        case Binary::Tension: return vector_math() ? kParallelVector : kParallelLibm;
         default: return kParallelCheap;
     }
 }

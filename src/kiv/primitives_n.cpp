@@ -1,5 +1,5 @@
 // The guarded primitives over arrays: each is exp- or log-like (vmath.hpp), so the vector path computes
-// its common range and the scalar primitive itself the rest, guards included.
+// the range where it is exp or log (of its argument) and the scalar primitive itself the rest.
 #include "kiv/primitives_n.hpp"
 
 #include <algorithm>
@@ -35,9 +35,14 @@ void search_kiv_exp_n(const double* x, double* out, std::size_t n) noexcept {
     vmath::exp(x, out, n, search_kiv_exp);
 }
 
-void guarded_ln_n(const double* y, double* out, std::size_t n) noexcept { vmath::log(y, out, n, guarded_ln); }
+// Both take the logarithm of |y| for a negative y; floored_ln only from the log floor up.
+void guarded_ln_n(const double* y, double* out, std::size_t n) noexcept {
+    vmath::log(y, out, n, guarded_ln, {.fold = true});
+}
 
-void floored_ln_n(const double* y, double* out, std::size_t n) noexcept { vmath::log(y, out, n, floored_ln); }
+void floored_ln_n(const double* y, double* out, std::size_t n) noexcept {
+    vmath::log(y, out, n, floored_ln, {.fold = true, .lower = kLogFloor});
+}
 
 void kiv_n(const double* x, const double* y, double* out, std::size_t n) noexcept {
     difference_n<guarded_exp_n, guarded_ln_n>(x, y, out, n);

@@ -191,6 +191,10 @@ void elementwise(const double* x, double* out, std::size_t n, Element f) noexcep
     for (std::size_t i = 0; i < n; ++i) out[i] = f(x[i]);
 }
 
+void elementwise_log(const double* x, double* out, std::size_t n, Element f, LogDomain) noexcept {
+    elementwise(x, out, n, f);
+}
+
 double plain_exp(double v) noexcept { return std::exp(v); }
 double plain_log(double v) noexcept { return std::log(v); }
 
@@ -220,10 +224,8 @@ std::string describe(const char* fn, double x, double got, double want) {
     return text;
 }
 
-std::string first_difference(const char* fn, ArrayFn f, Element plain, const std::vector<double>& in,
-                             const std::vector<double>& want) {
-    std::vector<double> got(in.size());
-    f(in.data(), got.data(), in.size(), plain);
+std::string first_difference(const char* fn, const std::vector<double>& in, const std::vector<double>& want,
+                             const std::vector<double>& got) {
     for (std::size_t i = 0; i < in.size(); ++i) {
         if (bits_of(got[i]) != bits_of(want[i])) return describe(fn, in[i], got[i], want[i]);
     }
@@ -238,9 +240,11 @@ struct Candidate {
     std::string_view name;
     bool (*usable)() noexcept;
     const char* needs;
-    ArrayFn exp, log;
+    ExpFn exp;
+    LogFn log;
     // The same with one fused multiply-add left out, for the test hook; null for the build without.
-    ArrayFn exp_flipped, log_flipped;
+    ExpFn exp_flipped;
+    LogFn log_flipped;
 };
 
 // Fastest first. The AVX2 replica of the build without FMA is compiled alongside the FMA one, so it asks
@@ -254,8 +258,8 @@ constexpr Candidate kCandidates[] = {
 };
 
 struct Chosen {
-    ArrayFn exp;
-    ArrayFn log;
+    ExpFn exp;
+    LogFn log;
     PathReport report;
 };
 
@@ -273,16 +277,16 @@ void note(std::string& reasons, std::string_view name, const std::string& why) {
 
 Chosen choose() {
     const auto start = std::chrono::steady_clock::now();
-    auto done = [&](ArrayFn e, ArrayFn l, std::string_view name, std::string reason, std::size_t inputs) {
+    auto done = [&](ExpFn e, LogFn l, std::string_view name, std::string reason, std::size_t inputs) {
         const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
         return Chosen{e, l, PathReport{std::string(name), std::move(reason), inputs, took.count()}};
     };
     const std::string want = env("KIV_MATH");
-    if (want == "libm") return done(elementwise, elementwise, "libm", "", 0);
+    if (want == "libm") return done(elementwise, elementwise_log, "libm", "", 0);
     bool named = want.empty() || want == "auto";
     for (const Candidate& c : kCandidates) named = named || want == c.name;
     if (!named) {
-        return done(elementwise, elementwise, "libm",
+        return done(elementwise, elementwise_log, "libm",
                     "KIV_MATH=" + want + " names no path (auto, libm, avx512-fma, avx2-fma, avx2, sse2)", 0);
     }
     // The test hook: one fused multiply-add left out of the FMA replicas, which the check must catch.
@@ -295,14 +299,14 @@ Chosen choose() {
             if (want == c.name) note(reasons, c.name, std::string("this CPU lacks ") + c.needs);
             continue;
         }
-        const ArrayFn e = flip == "exp" && c.exp_flipped ? c.exp_flipped : c.exp;
-        const ArrayFn l = flip == "log" && c.log_flipped ? c.log_flipped : c.log;
+        const ExpFn e = flip == "exp" && c.exp_flipped ? c.exp_flipped : c.exp;
+        const LogFn l = flip == "log" && c.log_flipped ? c.log_flipped : c.log;
         inputs = check_inputs().exp.size() + check_inputs().log.size();
         const std::string why = disagreement(e, l);
         if (why.empty()) return done(e, l, c.name, std::move(reasons), inputs);
         note(reasons, c.name, why);
     }
-    return done(elementwise, elementwise, "libm", std::move(reasons), inputs);
+    return done(elementwise, elementwise_log, "libm", std::move(reasons), inputs);
 }
 
 const Chosen& chosen() {
@@ -317,23 +321,29 @@ const CheckInputs& check_inputs() {
     return in;
 }
 
-std::string disagreement(ArrayFn exp, ArrayFn log) {
+std::string disagreement(ExpFn exp, LogFn log) {
     const CheckInputs& in = check_inputs();
     const Expected& want = expected();
-    std::string why = first_difference("exp", exp, plain_exp, in.exp, want.exp);
-    if (why.empty()) why = first_difference("log", log, plain_log, in.log, want.log);
-    return why;
+    std::vector<double> got(in.exp.size());
+    exp(in.exp.data(), got.data(), in.exp.size(), plain_exp);
+    std::string why = first_difference("exp", in.exp, want.exp, got);
+    if (!why.empty()) return why;
+    got.resize(in.log.size());
+    log(in.log.data(), got.data(), in.log.size(), plain_log, LogDomain{});
+    return first_difference("log", in.log, want.log, got);
 }
 
 }  // namespace detail
 
 void exp(const double* x, double* out, std::size_t n, Element f) noexcept { detail::chosen().exp(x, out, n, f); }
 
-void log(const double* x, double* out, std::size_t n, Element f) noexcept { detail::chosen().log(x, out, n, f); }
+void log(const double* x, double* out, std::size_t n, Element f, LogDomain d) noexcept {
+    detail::chosen().log(x, out, n, f, d);
+}
 
 void exp(const double* x, double* out, std::size_t n) noexcept { exp(x, out, n, detail::plain_exp); }
 
-void log(const double* x, double* out, std::size_t n) noexcept { log(x, out, n, detail::plain_log); }
+void log(const double* x, double* out, std::size_t n) noexcept { log(x, out, n, detail::plain_log, LogDomain{}); }
 
 const PathReport& path() { return detail::chosen().report; }
 

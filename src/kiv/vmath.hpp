@@ -15,9 +15,14 @@ using Element = double (*)(double) noexcept;
 // library's NaN payloads and errno apply there. out may be x itself.
 void exp(const double* x, double* out, std::size_t n, Element f) noexcept;
 
-// The same for a log-like f: one that equals the C library's log for every v > 0. f is called for zero,
-// negative numbers, infinities and NaNs.
-void log(const double* x, double* out, std::size_t n, Element f) noexcept;
+// The same for a log-like f: one that, for every v whose argument a = (fold && v <= 0 ? -v : v) lies in
+// [lower, DBL_MAX], equals the C library's log of a. There the replica computes log(a); f is called for
+// every other element. The plain log has no fold and lower = 2^-1022; ln|y| folds.
+struct LogDomain {
+    bool fold = false;
+    double lower = 0x1p-1022;  // at least 2^-1022
+};
+void log(const double* x, double* out, std::size_t n, Element f, LogDomain d) noexcept;
 
 // out[i] = std::exp(x[i]) and std::log(x[i]).
 void exp(const double* x, double* out, std::size_t n) noexcept;

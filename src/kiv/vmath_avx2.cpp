@@ -74,15 +74,15 @@ struct Avx2 {
 }  // namespace
 
 void exp_avx2_fma(const double* x, double* out, std::size_t n, Element f) noexcept { exp_array<Avx2, kFmaBuild>(x, out, n, f); }
-void log_avx2_fma(const double* x, double* out, std::size_t n, Element f) noexcept { log_array<Avx2, kFmaBuild>(x, out, n, f); }
+void log_avx2_fma(const double* x, double* out, std::size_t n, Element f, LogDomain d) noexcept { log_array<Avx2, kFmaBuild>(x, out, n, f, d); }
 void exp_avx2_fma_flipped(const double* x, double* out, std::size_t n, Element f) noexcept {
     exp_array<Avx2, kFmaBuild & ~site::kExpScale>(x, out, n, f);
 }
-void log_avx2_fma_flipped(const double* x, double* out, std::size_t n, Element f) noexcept {
-    log_array<Avx2, kFmaBuild & ~site::kNearY>(x, out, n, f);
+void log_avx2_fma_flipped(const double* x, double* out, std::size_t n, Element f, LogDomain d) noexcept {
+    log_array<Avx2, kFmaBuild & ~site::kNearY>(x, out, n, f, d);
 }
 void exp_avx2(const double* x, double* out, std::size_t n, Element f) noexcept { exp_array<Avx2, kPlainBuild>(x, out, n, f); }
-void log_avx2(const double* x, double* out, std::size_t n, Element f) noexcept { log_array<Avx2, kPlainBuild>(x, out, n, f); }
+void log_avx2(const double* x, double* out, std::size_t n, Element f, LogDomain d) noexcept { log_array<Avx2, kPlainBuild>(x, out, n, f, d); }
 
 }  // namespace kiv::vmath::detail
 

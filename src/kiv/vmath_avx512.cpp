@@ -77,14 +77,14 @@ struct Avx512 {
 void exp_avx512_fma(const double* x, double* out, std::size_t n, Element f) noexcept {
     exp_array<Avx512, kFmaBuild>(x, out, n, f);
 }
-void log_avx512_fma(const double* x, double* out, std::size_t n, Element f) noexcept {
-    log_array<Avx512, kFmaBuild>(x, out, n, f);
+void log_avx512_fma(const double* x, double* out, std::size_t n, Element f, LogDomain d) noexcept {
+    log_array<Avx512, kFmaBuild>(x, out, n, f, d);
 }
 void exp_avx512_fma_flipped(const double* x, double* out, std::size_t n, Element f) noexcept {
     exp_array<Avx512, kFmaBuild & ~site::kExpScale>(x, out, n, f);
 }
-void log_avx512_fma_flipped(const double* x, double* out, std::size_t n, Element f) noexcept {
-    log_array<Avx512, kFmaBuild & ~site::kNearY>(x, out, n, f);
+void log_avx512_fma_flipped(const double* x, double* out, std::size_t n, Element f, LogDomain d) noexcept {
+    log_array<Avx512, kFmaBuild & ~site::kNearY>(x, out, n, f, d);
 }
 
 }  // namespace kiv::vmath::detail

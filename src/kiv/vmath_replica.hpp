@@ -294,16 +294,18 @@ double log_one(double x) noexcept {
 }
 
 // A lane of a vector that left the vector path. exp: the replica up to 709, where every exp-like element
-// function is exp (the edge of the range included), the element function beyond. log: the replica for
-// positive finite numbers (subnormals and the range near 1 included), the element function elsewhere.
+// function is exp (the edge of the range included), the element function beyond. log: the replica on the
+// domain where the element function is log (subnormals and the range near 1 included), the element
+// function elsewhere.
 template <std::uint32_t F>
 double exp_lane(double x, Element f) noexcept {
     return std::fabs(x) < 709.0 ? exp_one<F>(x) : f(x);
 }
 
 template <std::uint32_t F>
-double log_lane(double x, Element f) noexcept {
-    return x > 0.0 && x <= 0x1.fffffffffffffp1023 ? log_one<F>(x) : f(x);
+double log_lane(double x, Element f, LogDomain d) noexcept {
+    const double a = d.fold && x <= 0.0 ? -x : x;
+    return a >= d.lower && a <= 0x1.fffffffffffffp1023 ? log_one<F>(a) : f(x);
 }
 
 // One vector of the array kernels. A vector whose lanes all lie in the common range takes the vector path
@@ -323,11 +325,13 @@ void exp_vector(const double* x, double* out, Element f) noexcept {
 }
 
 template <class S, std::uint32_t F>
-void log_vector(const double* x, double* out, Element f) noexcept {
+void log_vector(const double* x, double* out, Element f, LogDomain d) noexcept {
     using D = typename S::D;
-    const D v = S::load(x);
-    if (!S::all(S::both(S::ge(v, S::dup(0x1p-1022)), S::le(v, S::dup(0x1.fffffffffffffp1023))))) {
-        for (std::size_t k = 0; k < S::kLanes; ++k) out[k] = log_lane<F>(x[k], f);
+    D v = S::load(x);
+    // 0 - v is |v| for v <= 0, and a NaN keeps its sign.
+    if (d.fold) v = S::select(S::le(v, S::dup(0.0)), S::sub(S::dup(0.0), v), v);
+    if (!S::all(S::both(S::ge(v, S::dup(d.lower)), S::le(v, S::dup(0x1.fffffffffffffp1023))))) {
+        for (std::size_t k = 0; k < S::kLanes; ++k) out[k] = log_lane<F>(x[k], f, d);
         return;
     }
     D y = log_core<S, F>(S::bits(v));
@@ -341,25 +345,25 @@ void log_vector(const double* x, double* out, Element f) noexcept {
 
 // The array kernels: whole vectors, then the last lanes in a vector filled up with `pad` (a value of the
 // common range).
-template <class S, void (*Vector)(const double*, double*, Element) noexcept>
-void over_array(const double* x, double* out, std::size_t n, Element f, double pad) noexcept {
+template <class S, class Vector>
+void over_array(const double* x, double* out, std::size_t n, double pad, Vector vector) noexcept {
     std::size_t i = 0;
-    for (; i + S::kLanes <= n; i += S::kLanes) Vector(x + i, out + i, f);
+    for (; i + S::kLanes <= n; i += S::kLanes) vector(x + i, out + i);
     if (i == n) return;
     double t[S::kLanes];
     for (std::size_t k = 0; k < S::kLanes; ++k) t[k] = i + k < n ? x[i + k] : pad;
-    Vector(t, t, f);
+    vector(t, t);
     for (std::size_t k = 0; i + k < n; ++k) out[i + k] = t[k];
 }
 
 template <class S, std::uint32_t F>
 void exp_array(const double* x, double* out, std::size_t n, Element f) noexcept {
-    over_array<S, exp_vector<S, F>>(x, out, n, f, 0.0);
+    over_array<S>(x, out, n, 0.0, [f](const double* a, double* o) { exp_vector<S, F>(a, o, f); });
 }
 
 template <class S, std::uint32_t F>
-void log_array(const double* x, double* out, std::size_t n, Element f) noexcept {
-    over_array<S, log_vector<S, F>>(x, out, n, f, 2.0);
+void log_array(const double* x, double* out, std::size_t n, Element f, LogDomain d) noexcept {
+    over_array<S>(x, out, n, 2.0, [f, d](const double* a, double* o) { log_vector<S, F>(a, o, f, d); });
 }
 
 }  // namespace

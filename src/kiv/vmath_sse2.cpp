@@ -56,6 +56,6 @@ struct Sse2 {
 }  // namespace
 
 void exp_sse2(const double* x, double* out, std::size_t n, Element f) noexcept { exp_array<Sse2, kPlainBuild>(x, out, n, f); }
-void log_sse2(const double* x, double* out, std::size_t n, Element f) noexcept { log_array<Sse2, kPlainBuild>(x, out, n, f); }
+void log_sse2(const double* x, double* out, std::size_t n, Element f, LogDomain d) noexcept { log_array<Sse2, kPlainBuild>(x, out, n, f, d); }
 
 }  // namespace kiv::vmath::detail

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -21,7 +22,9 @@
 
 namespace {
 
-using kiv::vmath::detail::ArrayFn;
+using kiv::vmath::detail::ExpFn;
+using kiv::vmath::detail::LogFn;
+using kiv::vmath::LogDomain;
 using kiv::vmath::detail::Element;
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
@@ -40,7 +43,8 @@ double from_bits(std::uint64_t u) { return std::bit_cast<double>(u); }
 struct Replica {
     std::string name;
     bool fused;  // of the library's build with fused multiply-adds
-    ArrayFn exp, log;
+    ExpFn exp;
+    LogFn log;
 };
 
 // The replicas this CPU can run.
@@ -155,18 +159,19 @@ TEST(VectorMath, TheCheckCatchesTheOtherBuildAndOneUnfusedMultiplyAdd) {
     using namespace kiv::vmath::detail;
     if (!(__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"))) GTEST_SKIP() << "no AVX2 and FMA";
     const CheckInputs& in = check_inputs();
-    auto differing = [](const std::vector<double>& x, ArrayFn a, ArrayFn b, Element f) {
+    auto differing = [](const std::vector<double>& x, auto a, auto b, auto... domain) {
         std::vector<double> p(x.size()), q(x.size());
-        a(x.data(), p.data(), x.size(), f);
-        b(x.data(), q.data(), x.size(), f);
+        const Element f = sizeof...(domain) ? plain_log : plain_exp;
+        a(x.data(), p.data(), x.size(), f, domain...);
+        b(x.data(), q.data(), x.size(), f, domain...);
         std::size_t n = 0;
         for (std::size_t i = 0; i < x.size(); ++i) n += bits(p[i]) != bits(q[i]);
         return n;
     };
-    EXPECT_GE(differing(in.exp, exp_avx2_fma, exp_avx2, plain_exp), 40u);
-    EXPECT_GE(differing(in.log, log_avx2_fma, log_avx2, plain_log), 30u);
-    EXPECT_GE(differing(in.exp, exp_avx2_fma, exp_avx2_fma_flipped, plain_exp), 8u);
-    EXPECT_GE(differing(in.log, log_avx2_fma, log_avx2_fma_flipped, plain_log), 8u);
+    EXPECT_GE(differing(in.exp, exp_avx2_fma, exp_avx2), 40u);
+    EXPECT_GE(differing(in.log, log_avx2_fma, log_avx2, LogDomain{}), 30u);
+    EXPECT_GE(differing(in.exp, exp_avx2_fma, exp_avx2_fma_flipped), 8u);
+    EXPECT_GE(differing(in.log, log_avx2_fma, log_avx2_fma_flipped, LogDomain{}), 8u);
     if (!disagreement(exp_avx2_fma, log_avx2_fma).empty()) GTEST_SKIP() << "the library runs its build without FMA";
     EXPECT_NE(disagreement(exp_avx2_fma_flipped, log_avx2_fma), "");
     EXPECT_NE(disagreement(exp_avx2_fma, log_avx2_fma_flipped), "");
@@ -184,7 +189,7 @@ TEST(VectorMath, EveryLengthAndOffsetInPlaceOrNot) {
             for (std::size_t n = 0; n + off <= 40; ++n) {
                 std::vector<double> e(xe.begin(), xe.begin() + 48), l(xl.begin(), xl.begin() + 48), o(48, 7.0);
                 r.exp(e.data() + off, o.data() + off, n, plain_exp);
-                r.log(l.data() + off, l.data() + off, n, plain_log);
+                r.log(l.data() + off, l.data() + off, n, plain_log, LogDomain{});
                 for (std::size_t i = 0; i < 48; ++i) {
                     const bool in = i >= off && i < off + n;
                     ASSERT_EQ(bits(o[i]), bits(in ? g_exp(xe[i]) : 7.0)) << r.name << " n=" << n << " i=" << i;
@@ -195,38 +200,56 @@ TEST(VectorMath, EveryLengthAndOffsetInPlaceOrNot) {
     }
 }
 
-// The element function is called exactly for the elements outside the common range (exp: |x| >= 709, and
-// infinities and NaNs; log: all but positive finite numbers), and its results are kept there.
+// The element function is called exactly for the elements outside the domain where it must be exp or log
+// (exp: |x| >= 709, infinities and NaNs; log: where the argument, x or |x| for a folded x <= 0, is not in
+// [lower, DBL_MAX]), and its results are kept there; elsewhere the result is exp or log of the argument.
 int g_calls = 0;
 double marker(double) noexcept {
     ++g_calls;
     return -42.0;
 }
 
-TEST(VectorMath, TheElementFunctionDecidesOutsideTheCommonRangeOnly) {
-    const std::vector<double> xe = exp_inputs(5'000), xl = log_inputs(5'000);
-    auto outside_exp = [](double v) { return !(std::fabs(v) < 709.0); };
-    auto outside_log = [](double v) { return !(v > 0.0 && v < kInf); };
-    std::vector<ArrayFn> exps, logs;
-    for (const Replica& r : agreeing()) {
-        exps.push_back(r.exp);
-        logs.push_back(r.log);
+template <class Call, class Argument>
+void expect_marker_outside(const std::vector<double>& x, Call call, Argument argument, double (*lib)(double)) {
+    std::vector<double> o(x.size());
+    g_calls = 0;
+    call(x.data(), o.data(), x.size());
+    int outside = 0;
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        const auto a = argument(x[i]);
+        outside += !a;
+        ASSERT_EQ(bits(o[i]), bits(a ? lib(*a) : -42.0)) << std::hexfloat << x[i];
     }
-    exps.push_back([](const double* x, double* o, std::size_t n, Element f) noexcept { kiv::vmath::exp(x, o, n, f); });
-    logs.push_back([](const double* x, double* o, std::size_t n, Element f) noexcept { kiv::vmath::log(x, o, n, f); });
-    auto check = [](const std::vector<double>& x, ArrayFn fn, auto outside, auto lib) {
-        std::vector<double> o(x.size());
-        g_calls = 0;
-        fn(x.data(), o.data(), x.size(), marker);
-        int expected = 0;
-        for (std::size_t i = 0; i < x.size(); ++i) {
-            expected += outside(x[i]);
-            ASSERT_EQ(bits(o[i]), bits(outside(x[i]) ? -42.0 : lib(x[i]))) << std::hexfloat << x[i];
+    EXPECT_EQ(g_calls, outside);
+}
+
+TEST(VectorMath, TheElementFunctionDecidesOutsideItsDomainOnly) {
+    std::vector<double> xe = exp_inputs(5'000), xl = log_inputs(5'000);
+    for (double v : log_inputs(2'000)) xl.push_back(-v);
+    for (double v : {1e-300, 0x1.0000000000001p-997, 1e-301, 3e-300}) {
+        xl.push_back(v);
+        xl.push_back(-v);
+    }
+    std::vector<Replica> reps = agreeing();
+    reps.push_back({"chosen", false, [](const double* x, double* o, std::size_t n, Element f) noexcept { kiv::vmath::exp(x, o, n, f); },
+                    [](const double* x, double* o, std::size_t n, Element f, LogDomain d) noexcept { kiv::vmath::log(x, o, n, f, d); }});
+    for (const Replica& r : reps) {
+        SCOPED_TRACE(r.name);
+        expect_marker_outside(
+            xe, [&](const double* x, double* o, std::size_t n) { r.exp(x, o, n, marker); },
+            [](double v) { return std::fabs(v) < 709.0 ? std::optional(v) : std::nullopt; }, ::exp);
+        for (LogDomain d : {LogDomain{}, LogDomain{.fold = true}, LogDomain{.fold = true, .lower = 1e-300}}) {
+            SCOPED_TRACE(d.fold);
+            SCOPED_TRACE(d.lower);
+            expect_marker_outside(
+                xl, [&](const double* x, double* o, std::size_t n) { r.log(x, o, n, marker, d); },
+                [d](double v) {
+                    const double a = d.fold && v <= 0.0 ? -v : v;
+                    return a >= d.lower && a < kInf ? std::optional(a) : std::nullopt;
+                },
+                ::log);
         }
-        EXPECT_EQ(g_calls, expected);
-    };
-    for (ArrayFn f : exps) check(xe, f, outside_exp, [](double v) { return g_exp(v); });
-    for (ArrayFn f : logs) check(xl, f, outside_log, [](double v) { return g_log(v); });
+    }
 }
 
 // The array forms of the guarded primitives are the scalar primitives, element for element and bit for

@@ -58,7 +58,7 @@ bool vector_lanes(const double* a, const double* b, std::size_t n, Sink& sink) n
         if constexpr (I == kExp) {
             vmath::exp(a + s, r, m);
         } else if constexpr (I == kLn) {
-            vmath::log(a + s, r, m, [](double v) noexcept { return v <= 0.0 ? 0.0 : std::log(v); });
+            vmath::log(a + s, r, m, [](double v) noexcept { return v <= 0.0 ? 0.0 : std::log(v); }, {});
         } else {
             search_kiv_n(a + s, b + s, r, m);
         }
