@@ -310,21 +310,13 @@ private:
             out = seed_probes_[c.a];
             return true;
         }
+        // The operator's lanes over the probes (exp and log on the vector path): the verdict is the one
+        // probe by probe, and the values of a candidate that passes are the same bits.
         const OpKind op = c.op();
         if (op == kSplitOp) {
-            const ProbeValues& first = beam_[c.a].part_probe[0];
-            const ProbeValues& second = beam_[c.b()].part_probe[1];
-            for (std::size_t k = 0; k < kProbes; ++k) {
-                if (!apply_split(first[k], second[k], out[k])) return false;
-            }
-            return true;
+            return split_lanes(beam_[c.a].part_probe[0].data(), beam_[c.b()].part_probe[1].data(), out.data(), kProbes);
         }
-        const ProbeValues& a = beam_[c.a].probe;
-        const ProbeValues& b = beam_[c.b()].probe;
-        for (std::size_t k = 0; k < kProbes; ++k) {
-            if (!apply_op(op, a[k], b[k], out[k])) return false;
-        }
-        return true;
+        return apply_lanes(op, beam_[c.a].probe.data(), beam_[c.b()].probe.data(), out.data(), kProbes);
     }
 
     // The seen-set key of an admitted candidate, recomputed from its operands: the same operations on
@@ -451,9 +443,7 @@ private:
     }
 
     static void split_probes(Member& m) noexcept {
-        for (std::size_t p = 0; p < 2; ++p) {
-            for (std::size_t k = 0; k < kProbes; ++k) m.part_probe[p][k] = op_info(kSplitOp).parts[p](m.probe[k]);
-        }
+        for (std::size_t p = 0; p < 2; ++p) split_part_lanes(p, m.probe.data(), m.part_probe[p].data(), kProbes);
     }
 
     template <class Fill>
