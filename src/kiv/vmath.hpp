@@ -17,10 +17,10 @@ void exp(const double* x, double* out, std::size_t n, Element f) noexcept;
 
 // The same for a log-like f: one that, for every v whose argument a = (fold && v <= 0 ? -v : v) lies in
 // [lower, DBL_MAX], equals the C library's log of a. There the replica computes log(a); f is called for
-// every other element. The plain log has no fold and lower = 2^-1022; ln|y| folds.
+// every other element. The plain log has no fold and takes every positive finite number; ln|y| folds.
 struct LogDomain {
     bool fold = false;
-    double lower = 0x1p-1022;  // at least 2^-1022
+    double lower = 0x1p-1074;  // positive
 };
 void log(const double* x, double* out, std::size_t n, Element f, LogDomain d) noexcept;
 

@@ -309,8 +309,8 @@ double log_lane(double x, Element f, LogDomain d) noexcept {
 }
 
 // One vector of the array kernels. A vector whose lanes all lie in the common range takes the vector path
-// (exp: |x| < 512, with 1 + x below 2^-54; log: positive normal numbers, the polynomial near 1 blended in);
-// another goes lane by lane.
+// (exp: |x| < 512, with 1 + x below 2^-54; log: normal arguments in the domain, the polynomial near 1
+// blended in); another goes lane by lane.
 template <class S, std::uint32_t F>
 void exp_vector(const double* x, double* out, Element f) noexcept {
     using D = typename S::D;
@@ -330,7 +330,9 @@ void log_vector(const double* x, double* out, Element f, LogDomain d) noexcept {
     D v = S::load(x);
     // 0 - v is |v| for v <= 0, and a NaN keeps its sign.
     if (d.fold) v = S::select(S::le(v, S::dup(0.0)), S::sub(S::dup(0.0), v), v);
-    if (!S::all(S::both(S::ge(v, S::dup(d.lower)), S::le(v, S::dup(0x1.fffffffffffffp1023))))) {
+    // Subnormal arguments take the lane path, which scales them.
+    const double lower = d.lower > 0x1p-1022 ? d.lower : 0x1p-1022;
+    if (!S::all(S::both(S::ge(v, S::dup(lower)), S::le(v, S::dup(0x1.fffffffffffffp1023))))) {
         for (std::size_t k = 0; k < S::kLanes; ++k) out[k] = log_lane<F>(x[k], f, d);
         return;
     }
