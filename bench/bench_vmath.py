@@ -7,7 +7,9 @@ Every path runs in a process of its own (KIV_MATH is read once per process, at t
         10^7) on the path this machine chose and with KIV_MATH=libm, beside numpy's np.exp, np.log and
         np.exp(x) - np.log(y) and a memory copy (the floor of any one-pass loop); the default search (one
         variable, 200 rows) on both paths; the size and cost of the load-time check. Times are the best of
-        R runs, ratios against the libm path of the same run. With --callgrind (and valgrind installed) the
+        R runs, ratios against the libm path of the same run; where numpy has AVX-512 kernels, numpy is
+        also timed with them switched off (NPY_DISABLE_CPU_FEATURES), as it runs on an AVX2 machine. With
+        --callgrind (and valgrind installed) the
         instructions of the same calls on both paths (valgrind runs the AVX2 replica: it has no AVX-512).
         Targets: exp and ln >= 2.5x and tension >= 2x their libm path; tension >= 1.5x numpy's exp - log
         where numpy calls the C library, and no slower where it has AVX-512 kernels of its own; the search
@@ -250,15 +252,29 @@ def instructions(name, path, n):
     return 0
 
 
+def numpy_avx512_features():
+    """numpy's dispatch targets with AVX-512 kernels active here (its exp and log have such kernels only)."""
+    try:
+        from numpy._core._multiarray_umath import __cpu_dispatch__, __cpu_features__
+    except ImportError:
+        return []
+    return [t for t in __cpu_dispatch__ if ("AVX512" in t or t == "X86_V4") and __cpu_features__.get(t)]
+
+
 def speed(n, repeat, callgrind):
     runs_ = {}
-    for path in ("auto", "libm"):
-        env = dict(os.environ, KIV_MATH=path, RAYON_NUM_THREADS="1")
+    cases = {"auto": {"KIV_MATH": "auto"}, "libm": {"KIV_MATH": "libm"}}
+    avx512 = numpy_avx512_features()
+    if avx512:
+        # numpy as on a machine without AVX-512, where its exp and log call the C library.
+        cases["numpy-libm"] = {"KIV_MATH": "auto", "NPY_DISABLE_CPU_FEATURES": " ".join(avx512)}
+    for case, extra in cases.items():
+        env = dict(os.environ, RAYON_NUM_THREADS="1", **extra)
         p = subprocess.run([sys.executable, "-c", SPEED, str(n), str(repeat)], env=env, capture_output=True,
                            text=True, timeout=3600)
         if p.returncode != 0:
             sys.exit(p.stderr)
-        runs_[path] = json.loads(p.stdout)
+        runs_[case] = json.loads(p.stdout)
     fast, libm = runs_["auto"], runs_["libm"]
     name, reason, inputs, seconds = fast["path"]
     print(f"path {name}{' (' + reason + ')' if reason else ''}; {n:,} float64 elements, 1 thread, best of {repeat}")
@@ -275,7 +291,14 @@ def speed(n, repeat, callgrind):
         print(f"{k:<24}{cell(fast[k]):>16}{cell(libm[k]):>16}{ratio(libm[k], fast[k]):>18}{ratio(fast[k], fast['copy']):>16}")
     for k in ("np.exp", "np.log", "np.exp(x) - np.log(y)", "copy"):
         print(f"{k:<24}{cell(fast[k]):>16}{'':>16}{'':>18}{ratio(fast[k], fast['copy']):>16}")
-    print(f"kiv.tension against np.exp(x) - np.log(y): {ratio(fast['np.exp(x) - np.log(y)'], fast['kiv.tension'])}")
+    print(f"kiv.tension against np.exp(x) - np.log(y): {ratio(fast['np.exp(x) - np.log(y)'], fast['kiv.tension'])}"
+          f"{' (numpy with its AVX-512 kernels)' if avx512 else ''}")
+    if avx512:
+        other = runs_["numpy-libm"]
+        print(f"numpy without its AVX-512 kernels (NPY_DISABLE_CPU_FEATURES, as on an AVX2 machine): np.exp "
+              f"{cell(other['np.exp'])}, np.log {cell(other['np.log'])}, np.exp(x) - np.log(y) "
+              f"{cell(other['np.exp(x) - np.log(y)'])} ms; kiv.tension against it "
+              f"{ratio(other['np.exp(x) - np.log(y)'], other['kiv.tension'])}")
     s_fast, s_libm = fast["search 1 x 200"], libm["search 1 x 200"]
     print(f"search 1 x 200 (find_formula): vector {cell(s_fast)} ms, libm {cell(s_libm)} ms, {ratio(s_libm, s_fast)}")
     print(f"load-time check: {inputs:,} inputs, {seconds * 1e3:.2f} ms (the choice of the path, check included)")

@@ -18,39 +18,33 @@ inline constexpr double kLnLogFloor = -690.7755278982137;
 // Symmetric clamp of bounded_exp.
 inline constexpr double kExpClamp = 709.0;
 
-// Each guarded exp and log below is the C library's exp or log of a guarded argument; the array forms
-// (primitives_n.hpp) apply the same argument functions and take exp and log a block at a time.
-
-// The argument of exp: x, or ln x above the threshold (so that exp never overflows there).
-inline double exp_arg_above(double threshold, double x) noexcept { return x > threshold ? std::log(x) : x; }
-
-inline double guarded_exp(double x) noexcept { return std::exp(exp_arg_above(kExpOverflow, x)); }
-
-// x clamped to [-709, 709]; both comparisons are false for a NaN, so it passes both bounds unchanged.
-inline double bounded_exp_arg(double x) noexcept {
-    double lo = (x < -kExpClamp) ? -kExpClamp : x;
-    return (lo > kExpClamp) ? kExpClamp : lo;
+// The array forms (primitives_n.hpp) hand the guarded exps and logs below to the vector path as element
+// functions, which must be exp, or log of y or |y|, on the domains vmath.hpp states (tests/cpp/test_vmath.cpp
+// holds them to it): a guard may change only outside those domains.
+inline double guarded_exp(double x) noexcept {
+    if (x > kExpOverflow) x = std::log(x);
+    return std::exp(x);
 }
 
-inline double bounded_exp(double x) noexcept { return std::exp(bounded_exp_arg(x)); }
+inline double bounded_exp(double x) noexcept {
+    // Both comparisons are false for a NaN, so it passes both bounds unchanged.
+    double lo = (x < -kExpClamp) ? -kExpClamp : x;
+    double c = (lo > kExpClamp) ? kExpClamp : lo;
+    return std::exp(c);
+}
 
-// The frame-shift guard: ln|y|, with ±0 mapped to ln(1e-300). Its argument keeps a NaN's sign.
-inline double guarded_ln_arg(double y) noexcept { return y <= 0.0 ? std::fabs(y) : y; }
-
+// The frame-shift guard: ln|y|, with ±0 mapped to ln(1e-300).
 inline double guarded_ln(double y) noexcept {
-    y = guarded_ln_arg(y);
+    if (y <= 0.0) y = std::fabs(y);
     if (y == 0.0) return kLnLogFloor;
     return std::log(y);
 }
 
-// y where positive or NaN, else |y| floored at the log floor.
-inline double floored_ln_arg(double y) noexcept {
-    if (y > 0.0 || std::isnan(y)) return y;
+inline double floored_ln(double y) noexcept {
+    if (y > 0.0 || std::isnan(y)) return std::log(y);
     double m = std::fabs(y);
-    return m > kLogFloor ? m : kLogFloor;
+    return std::log(m > kLogFloor ? m : kLogFloor);
 }
-
-inline double floored_ln(double y) noexcept { return std::log(floored_ln_arg(y)); }
 
 // |y| floored at the log floor; a NaN takes the floor (the comparison is false for it).
 inline double floored_abs(double y) noexcept {
@@ -63,7 +57,10 @@ inline double clamped_ln(double y) noexcept { return std::log(floored_abs(y)); }
 inline double kiv(double x, double y) noexcept { return guarded_exp(x) - guarded_ln(y); }
 
 // The part of the search's kiv node that depends on its first operand alone.
-inline double search_kiv_exp(double x) noexcept { return std::exp(exp_arg_above(kSearchExpThreshold, x)); }
+inline double search_kiv_exp(double x) noexcept {
+    if (x > kSearchExpThreshold) x = std::log(x);
+    return std::exp(x);
+}
 
 inline double search_kiv(double x, double y) noexcept { return search_kiv_exp(x) - floored_ln(y); }
 
