@@ -35,14 +35,14 @@ bool vector_math() noexcept {
 // An element-wise operation that also has an array form with the same bits (exp and log a block at a
 // time on the vector path). Runs that must go element by element, in order, use the element form.
 template <class One>
-struct Unary1 {
+struct UnaryWithArray {
     One one;
     void (*many)(const double* x, double* out, std::size_t n) noexcept;
     double operator()(double x) const noexcept { return one(x); }
 };
 
 template <class One>
-struct Binary1 {
+struct BinaryWithArray {
     One one;
     void (*many)(const double* a, const double* b, double* out, std::size_t n) noexcept;
     double operator()(double a, double b) const noexcept { return one(a, b); }
@@ -68,8 +68,8 @@ constexpr std::size_t kGather = 256;
 template <class F>
 void with_op(Unary op, F&& f) {
     switch (op) {
-        case Unary::Exp: f(Unary1{[](double x) { return guarded_exp(x); }, guarded_exp_n}); break;
-        case Unary::Ln: f(Unary1{[](double y) { return guarded_ln(y); }, guarded_ln_n}); break;
+        case Unary::Exp: f(UnaryWithArray{[](double x) { return guarded_exp(x); }, guarded_exp_n}); break;
+        case Unary::Ln: f(UnaryWithArray{[](double y) { return guarded_ln(y); }, guarded_ln_n}); break;
         case Unary::Sqrt: f([](double x) { return abs_sqrt(x); }); break;
         case Unary::Sin: f([](double x) { return std::sin(x); }); break;
         case Unary::Cos: f([](double x) { return std::cos(x); }); break;
@@ -84,7 +84,7 @@ void with_op(Binary op, F&& f) {
         case Binary::Mul: f([](double a, double b) { return plain_mul(a, b); }); break;
         case Binary::Div: f([](double a, double b) { return safe_div(a, b); }); break;
         case Binary::Pow: f([](double a, double b) { return abs_pow(a, b); }); break;
-        case Binary::Tension: f(Binary1{[](double x, double y) { return kiv(x, y); }, kiv_n}); break;
+        case Binary::Tension: f(BinaryWithArray{[](double x, double y) { return kiv(x, y); }, kiv_n}); break;
     }
 }
 
