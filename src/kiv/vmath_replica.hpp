@@ -308,11 +308,12 @@ double log_lane(double x, Element f, LogDomain d) noexcept {
     return a >= d.lower && a <= 0x1.fffffffffffffp1023 ? log_one<F>(a) : f(x);
 }
 
-// One vector of the array kernels. A vector whose lanes all lie in the common range takes the vector path
+// One vector of the array kernels, inlined into the array loop so that its constants stay in registers. A
+// vector whose lanes all lie in the common range takes the vector path
 // (exp: |x| < 512, with 1 + x below 2^-54; log: normal arguments in the domain, the polynomial near 1
 // blended in); another goes lane by lane.
 template <class S, std::uint32_t F>
-void exp_vector(const double* x, double* out, Element f) noexcept {
+[[gnu::always_inline]] inline void exp_vector(const double* x, double* out, Element f) noexcept {
     using D = typename S::D;
     const D v = S::load(x);
     const D a = S::abs(v);
@@ -325,7 +326,7 @@ void exp_vector(const double* x, double* out, Element f) noexcept {
 }
 
 template <class S, std::uint32_t F>
-void log_vector(const double* x, double* out, Element f, LogDomain d) noexcept {
+[[gnu::always_inline]] inline void log_vector(const double* x, double* out, Element f, LogDomain d) noexcept {
     using D = typename S::D;
     D v = S::load(x);
     // 0 - v is |v| for v <= 0, and a NaN keeps its sign.
