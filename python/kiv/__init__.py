@@ -16,6 +16,7 @@ from kiv._native import (
     div,
     exp,
     ln,
+    math_path,
     mul,
     pow,  # noqa: A004 - the element-wise power of the family
     sin,
@@ -44,6 +45,7 @@ __all__ = [
     "div",
     "pow",
     "tension",
+    "math_path",
     # Algebra.
     "octonion_mul",
     "geometric_product",
