@@ -41,6 +41,8 @@ class Fit:
     stopped_early: bool = False
     sympy: object = None        # a callable giving the formula as a SymPy expression, or None
     extra: dict = dataclasses.field(default_factory=dict)
+    # kiv's Pareto front: (complexity, training rmse, text, predict) per member, for the model-selection table
+    front: list = dataclasses.field(default_factory=list)
 
 
 def set_threads(threads):
@@ -71,13 +73,8 @@ def kiv_fit(settings):
             v = getattr(f, attr, None)
             if isinstance(v, (int, float)):
                 extra[attr] = float(v)
-        front = getattr(f, "front", None)
-        if front is not None:
-            try:
-                extra["front"] = [(g.complexity, g.text) for g in front]
-            except (TypeError, AttributeError):
-                pass
-        return Fit(f.text, f.complexity, f.evaluate, f.stopped_early, f.to_sympy, extra)
+        front = [(g.complexity, g.rmse, g.text, g.evaluate) for g in getattr(f, "front", None) or ()]
+        return Fit(f.text, f.complexity, f.evaluate, f.stopped_early, f.to_sympy, extra, front)
 
     return fit
 

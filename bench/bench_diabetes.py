@@ -88,6 +88,9 @@ def systems(args):
     if "constants" in params:
         for name in systems_mod.NEEDS_CONSTANTS:
             table[name] = kiv_estimator(systems_mod.BUILTIN_KIV[name])
+    for text in args.kiv_system:
+        name, settings = systems_mod.parse_custom(text)
+        table[name] = kiv_estimator(settings)
     table["linear"] = linear_estimator()
     table["operon"] = operon_estimator(args.operon_symbols)
     if args.systems:
@@ -106,6 +109,8 @@ def main():
     ap.add_argument("--folds", type=int, default=5)
     ap.add_argument("--systems", help="comma-separated: kiv,kiv-wide,kiv-scale,kiv-fit,linear,operon")
     ap.add_argument("--operon-symbols", default=systems_mod.OPERON_SYMBOLS)
+    ap.add_argument("--kiv-system", action="append", default=[], metavar="NAME:K=V,...",
+                    help="an extra KIVRegressor setting to measure (time_limit defaults to the budget)")
     ap.add_argument("--no-full", dest="full", action="store_false", help="skip the fit on all rows")
     ap.add_argument("--out")
     args = ap.parse_args()

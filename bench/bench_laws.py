@@ -52,6 +52,8 @@ import subprocess
 import sys
 import zlib
 
+import numpy as np
+
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
 
 import _sr_problems as problems_mod  # noqa: E402
@@ -113,6 +115,11 @@ def run_one(problem, noise, name, fit, settings, args):
                nodes=systems_mod.sympy_nodes(out) if args.nodes else None, text=out.text,
                stopped_early=bool(out.stopped_early), extra=out.extra,
                load_after=round(os.getloadavg()[0], 2))
+    if out.front:
+        # Each member's test R², so that other rules of choosing from the front can be scored offline.
+        rec["rms_y"] = float(np.sqrt(np.mean(y * y)))
+        rec["rows"] = len(y)
+        rec["front"] = [[c, rmse, systems_mod.r2(yt, predict(Xt)), text] for c, rmse, text, predict in out.front]
     return rec
 
 
@@ -241,6 +248,51 @@ def print_tables(recs, multi, detail=True, formulas=False):
             print(line)
 
 
+# Rules of choosing one formula from a front of (complexity k, training rmse r) on n rows, with r counted
+# as at least g = 1e-10 * rms(y) (the default precision goal): the lowest value wins, the simpler of equals.
+SELECTION_RULES = {
+    "least rmse": lambda k, r, n, g: r,
+    "score 1e-3": lambda k, r, n, g: r * (1 + 1e-3 * k),
+    "AIC": lambda k, r, n, g: 2 * n * math.log(max(r, g)) + 2 * k,
+    "BIC": lambda k, r, n, g: 2 * n * math.log(max(r, g)) + k * math.log(n),
+    "BIC x2": lambda k, r, n, g: 2 * n * math.log(max(r, g)) + 2 * k * math.log(n),
+}
+
+
+def print_selection(recs, multi):
+    """Solved / exact / median length when each rule of SELECTION_RULES chooses from the recorded fronts,
+    beside the formula the system returned: the model-selection table."""
+    rows = {}
+    for r in recs:
+        if not r.get("front"):
+            continue
+        rows.setdefault((r["set"], r["noise"], display_name(r, multi)), []).append(r)
+    if not rows:
+        print("\nno recorded fronts")
+        return
+    rules = ["returned", *SELECTION_RULES]
+    print("\nModel selection from the front: solved / exact / median length per rule (same runs)")
+    head = f"{'set':14} {'noise':>5} {'system':16} {'N':>3} "
+    print(head + "".join(f"| {rule:^13}" for rule in rules))
+    for (set_, noise, system), rs in sorted(rows.items(), key=lambda kv: (kv[0][0], kv[0][1], kv[0][2])):
+        line = f"{set_[:14]:14} {noise * 100:>4g}% {system[:16]:16} {len(rs):>3} "
+        for rule in rules:
+            picked = []
+            for r in rs:
+                if rule == "returned":
+                    picked.append((r["length"], r["r2_test"]))
+                    continue
+                g = 1e-10 * r["rms_y"]
+                fn = SELECTION_RULES[rule]
+                k, _, r2t, _ = min(r["front"], key=lambda m: (fn(m[0], m[1], r["rows"], g), m[0]))
+                picked.append((k, -math.inf if r2t is None else r2t))
+            sol = sum(v >= SOLVED for _, v in picked)
+            ex = sum(v >= EXACT for _, v in picked)
+            med = statistics.median(k for k, _ in picked if k is not None)
+            line += f"| {sol:>3} {ex:>3} {med:>5g} "
+        print(line)
+
+
 def write_csv(recs, path):
     cols = ["set", "problem", "noise", "draw", "system", "label", "budget", "threads", "wall", "cpu", "r2_test",
             "r2_train", "solved", "exact", "length", "nodes", "stopped_early", "load_before", "load_after", "text"]
@@ -276,13 +328,17 @@ def main():
     ap.add_argument("--merge", action="store_true", help="with --load: the files are parts of one run")
     ap.add_argument("--summary", action="store_true", help="print only the summary table")
     ap.add_argument("--formulas", action="store_true", help="print each formula found under its table")
+    ap.add_argument("--selection", action="store_true",
+                    help="also print the model-selection table (rules of choosing from kiv's recorded fronts)")
     ap.add_argument("--list", action="store_true", help="list the problems and systems and stop")
     args = ap.parse_args()
 
     if args.load:
         recs = load(args.load, merge=args.merge)
-        print_tables(recs, multi=len(args.load) > 1 and not args.merge, detail=not args.summary,
-                     formulas=args.formulas)
+        multi = len(args.load) > 1 and not args.merge
+        print_tables(recs, multi=multi, detail=not args.summary, formulas=args.formulas)
+        if args.selection:
+            print_selection(recs, multi)
         return
 
     systems_mod.set_threads(args.threads)
@@ -334,6 +390,8 @@ def main():
                           f"{r['text'][:70]}", file=sys.stderr)
     write_csv(recs, path.with_suffix(".csv"))
     print_tables(recs, multi=False, detail=not args.summary, formulas=args.formulas)
+    if args.selection:
+        print_selection(recs, False)
     print(f"\nraw results: {path} and {path.with_suffix('.csv')}")
 
 

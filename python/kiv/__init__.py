@@ -16,6 +16,7 @@ from kiv._native import (
     div,
     exp,
     ln,
+    math_path,
     mul,
     pow,  # noqa: A004 - the element-wise power of the family
     sin,
@@ -23,7 +24,7 @@ from kiv._native import (
     sub,
     tension,
 )
-from kiv.formula import Formula
+from kiv.formula import Formula, Front
 
 try:
     # The version is written once, in pyproject.toml; the installed distribution's metadata carries it.
@@ -44,6 +45,7 @@ __all__ = [
     "div",
     "pow",
     "tension",
+    "math_path",
     # Algebra.
     "octonion_mul",
     "geometric_product",
@@ -53,5 +55,6 @@ __all__ = [
     "discover",
     "discover_many",
     "Formula",
+    "Front",
     "SearchStoppedWarning",
 ]

@@ -4,10 +4,12 @@ from __future__ import annotations
 
 import math
 import sys
+import time
 import warnings
 from collections.abc import Callable, Sequence
-from typing import Any, NamedTuple
+from typing import Any, Literal, NamedTuple, TypeAlias
 
+import numpy as np
 import numpy.typing as npt
 
 from kiv import _native
@@ -33,10 +35,27 @@ class _Settings(NamedTuple):
     use_kiv: bool
     complexity_penalty: float
     time_limit: float | None
+    constants: str | None
+
+
+#: The values of discover's ``constants=`` setting.
+Constants: TypeAlias = Literal["scale", "fit"] | None
+CONSTANTS: tuple[Constants, ...] = (None, "scale", "fit")
+
+
+def _constants(value: object) -> str | None:
+    if value is None:
+        return None
+    if not isinstance(value, str):
+        raise TypeError(f"constants: expected None, 'scale' or 'fit', got {type(value).__name__}")
+    if value not in CONSTANTS:
+        raise ValueError(f"constants: expected None, 'scale' or 'fit', got {value!r}")
+    return str(value)
 
 
 def _settings(max_complexity: object, beam_width: object, precision_goal: object, use_trig: object,
-              use_kiv: object, complexity_penalty: object, time_limit: object) -> _Settings:
+              use_kiv: object, complexity_penalty: object, time_limit: object,
+              constants: object = None) -> _Settings:
     """The settings checked, in their public order; TypeError or ValueError naming the argument."""
     penalty = real(complexity_penalty, "complexity_penalty")
     if not (math.isfinite(penalty) and penalty >= 0.0):
@@ -57,7 +76,82 @@ def _settings(max_complexity: object, beam_width: object, precision_goal: object
         use_kiv=flag(use_kiv, "use_kiv"),
         complexity_penalty=penalty,
         time_limit=seconds,
+        constants=_constants(constants),
     )
+
+
+Token = tuple[int, int, float]
+
+
+class _Entry(NamedTuple):
+    """One formula a search reported, with the core's measures of it on the training rows."""
+
+    tokens: tuple[Token, ...]
+    score: float
+    rmse: float
+    r2: float
+
+
+class _Pass(NamedTuple):
+    """What one run of the native search gave."""
+
+    beam_width: int
+    max_complexity: int
+    best: _Entry
+    front: tuple[_Entry, ...]
+    stopped: bool
+    levels: int
+
+
+def _rms(v: np.ndarray[Any, np.dtype[np.float64]]) -> float:
+    """sqrt(mean(v**2)) as the native search computes it, bit for bit: m * sqrt(sum((v[i] / m)**2) / n) with
+    m = max|v[i]| and the sum in index order (numpy's cumulative sum is sequential)."""
+    m = float(np.max(np.abs(v)))
+    if m == 0.0:
+        return 0.0
+    q = v / m
+    return m * math.sqrt(float(np.cumsum(q * q)[-1]) / len(v))
+
+
+def _passes(settings: _Settings) -> list[tuple[int, int]]:
+    """(beam_width, max_complexity) of each pass of a search: one pass with the given settings; under a time
+    limit, a first pass with the defaults (or the given settings where they are smaller), then passes that
+    double the beam and raise the complexity in step, up to the given settings."""
+    beam, depth = settings.beam_width, settings.max_complexity
+    if settings.time_limit is None:
+        return [(beam, depth)]
+    b0, c0 = min(beam, _D["beam_width"]), min(depth, _D["max_complexity"])
+    doublings = 0
+    while b0 << doublings < beam:
+        doublings += 1
+    steps = max(doublings, 1 if depth > c0 else 0)
+    out = [(b0, c0)]
+    for k in range(1, steps + 1):
+        out.append((min(beam, b0 << k), c0 + (depth - c0) * k // steps))
+    return out
+
+
+def _pareto(entries: Sequence[_Entry]) -> list[_Entry]:
+    """The best entry per token count (the first of equals), keeping those with a lower rmse than every
+    shorter one, in ascending token count."""
+    best: dict[int, _Entry] = {}
+    for e in entries:
+        k = len(e.tokens)
+        if not math.isnan(e.rmse) and (k not in best or e.rmse < best[k].rmse):
+            best[k] = e
+    out: list[_Entry] = []
+    for k in sorted(best):
+        if not out or best[k].rmse < out[-1].rmse:
+            out.append(best[k])
+    return out
+
+
+def _criterion(e: _Entry, rows: int, floor: float) -> float:
+    """The information criterion that picks a formula from the front: rows * ln(max(rmse, floor)**2) plus
+    ln(rows) per token (floor: the precision goal, so that every formula that meets it counts as exact)."""
+    r = max(e.rmse, floor)
+    fit = 2.0 * rows * math.log(r) if r > 0.0 else -math.inf
+    return fit + len(e.tokens) * math.log(max(rows, 2))
 
 
 class _Bar:
@@ -89,8 +183,13 @@ def discover(X: npt.ArrayLike, y: npt.ArrayLike, *, feature_names: Sequence[str]
              precision_goal: float = _D["precision_goal"], use_trig: bool = _D["use_trig"],
              use_kiv: bool = _D["use_kiv"], complexity_penalty: float = _D["complexity_penalty"],
              time_limit: float | None = None,
-             progress: bool | Callable[[int, Formula], object] | None = None) -> Formula:
-    """Find a formula y ≈ f(X) by the beam search of ``kiv_core.find_formula``.
+             progress: bool | Callable[[int, Formula], object] | None = None,
+             constants: Constants = None) -> Formula:
+    """Find a formula y ≈ f(X) by the beam search of ``kiv_core.find_formula``, with fitted constants if asked.
+
+    The search builds formulas level by level from the features, constants, arithmetic, ``exp``, ``ln``,
+    ``sqrt``, ``sin``, ``cos`` and the kiv operator, and keeps the best formula of each complexity: the
+    returned formula's :attr:`~Formula.front` lists them.
 
     Parameters
     ----------
@@ -124,18 +223,47 @@ def discover(X: npt.ArrayLike, y: npt.ArrayLike, *, feature_names: Sequence[str]
     complexity_penalty : float, optional
         A formula's score is ``rmse * (1 + complexity_penalty * tokens)`` (finite, at least 0).
     time_limit : float, optional
-        Seconds; when reached, the best formula over the levels finished so far is returned, marked
-        ``stopped_early`` and announced by a :class:`SearchStoppedWarning`.
+        Seconds for the whole search, which then runs in passes (an anytime search): first with the
+        default ``beam_width`` and ``max_complexity`` (the given ones where they are smaller), then with
+        the beam doubled and the complexity raised in even steps per pass, up to the given settings, each
+        pass started only while time is left and given what is left. The passes end early once one meets
+        the precision goal, or once a pass lowers the rmse without lowering the information criterion
+        below (what it still finds is fitted noise). The formula is chosen over everything the passes
+        found (the lowest score with ``constants=None``, the criterion below otherwise), including the
+        fully fitted formulas of a pass the limit cut short; the first pass is what the default settings
+        find in the same time, so the result is never worse than theirs by that rule. When the limit cuts a
+        pass or leaves one unrun, the formula is marked ``stopped_early`` and a
+        :class:`SearchStoppedWarning` says where. Without a time limit the settings run as one pass.
     progress : bool or callable, optional
         True shows a bar per level (tqdm when installed, else lines on stderr); a callable receives
-        ``(level, best Formula so far)`` after the seeds (level 0) and after each level.
+        ``(level, best Formula so far)`` after the seeds (level 0) and after each level, the levels of
+        later passes counting on from those of earlier ones (a pass reports a formula only where it improves
+        on the best reported).
+    constants : {None, "scale", "fit"}, optional
+        Which constants a formula may have.
+
+        - None (default): those the search builds from 0 and 1, as ``kiv_core.find_formula`` (whose formula
+          it returns, see ``precision_goal``). The returned formula has the lowest score.
+        - ``"scale"``: each candidate f is fitted as ``a + b * f`` by least squares (linear scaling); the
+          formula shows a and b where they change the error measurably.
+        - ``"fit"``: free constants inside the formula as well, fitted to the rows for each promising
+          candidate.
+
+        In the two modes with fitted constants the formula is chosen from the front by an information
+        criterion: ``n * ln(max(rmse, g)**2) + k * ln(n)`` for n rows and k tokens, with g the precision
+        goal (``precision_goal * rms(y)``, at least ``2**-52 * rms(y)``); the lowest wins, the simpler of
+        equals. A longer formula must lower the squared error by a factor ``n**(1/n)`` per token (1.2 % for
+        500 rows) to be chosen: fitted noise rarely does, a real gain on exact data always; every formula
+        that meets the goal counts as exact, so an exact law comes back as the shortest exact formula.
 
     Returns
     -------
     Formula
-        The best formula, with ``score`` (what the search ranked by; also ``error``), ``rmse`` (on the
+        The chosen formula, with ``score`` (what the search ranked by; also ``error``), ``rmse`` (on the
         training rows, without the penalty) and ``r2`` (``1 - (rmse / sd(y))**2``, sd the root mean square
-        of ``y - mean(y)``; for a constant y, 1 for an exact fit, else 0).
+        of ``y - mean(y)``; for a constant y, 1 for an exact fit, else 0), and ``front``, the best formula
+        per complexity over the whole search (those with a lower rmse than every simpler one), each with
+        the same three measures; printed, a table.
 
     Raises
     ------
@@ -145,18 +273,19 @@ def discover(X: npt.ArrayLike, y: npt.ArrayLike, *, feature_names: Sequence[str]
         On Ctrl-C: the search runs without the interpreter lock and stops within milliseconds.
     """
     settings = _settings(max_complexity, beam_width, precision_goal, use_trig, use_kiv, complexity_penalty,
-                         time_limit)
+                         time_limit, constants)
     arr, target, names = training_data(X, y, feature_names)
+    plan = _passes(settings)
 
-    def formula(tokens: tuple[tuple[int, int, float], ...], score: float, rmse: float, r2: float,
-                stopped: bool = False) -> Formula:
-        return Formula(tokens, names, error=score, score=score, rmse=rmse, r2=r2, stopped_early=stopped,
-                       settings=settings._asdict())
+    def formula(e: _Entry, stopped: bool = False, front: Sequence[_Entry] | None = None) -> Formula:
+        members = None if front is None else [formula(m) for m in front]
+        return Formula(e.tokens, names, error=e.score, score=e.score, rmse=e.rmse, r2=e.r2, stopped_early=stopped,
+                       settings=settings._asdict(), front=members)
 
     bar = None
     user: Callable[[int, Formula], object] | None
     if progress is True:
-        bar = _Bar(max(1, min(settings.max_complexity, 1 << 20)))
+        bar = _Bar(max(1, min(sum(c for _, c in plan), 1 << 20)))
         user = bar
     elif progress is None or progress is False:
         user = None
@@ -164,25 +293,96 @@ def discover(X: npt.ArrayLike, y: npt.ArrayLike, *, feature_names: Sequence[str]
         user = progress
     else:
         raise TypeError(f"progress: expected None, a bool or a callable, got {type(progress).__name__}")
-    callback = None
-    if user is not None:
-        report = user
 
-        def callback(level: int, tokens: tuple[tuple[int, int, float], ...], score: float, rmse: float,
-                     r2: float) -> None:
-            report(level, formula(tokens, score, rmse, r2))
-
+    scale = _rms(target)
+    goal = settings.precision_goal * scale if scale > 0.0 else settings.precision_goal
+    floor = max(goal, scale * 2.0**-52)
+    rows = len(target)
+    passes: list[_Pass] = []
+    # The best the callback has seen: a later pass reports only what improves on it.
+    shown: list[_Entry] = []
+    cut = False
+    start = time.monotonic()
     try:
-        found = _native._discover(arr, target, **settings._asdict(), progress=callback)
+        for beam, depth in plan:
+            left = None
+            if settings.time_limit is not None:
+                left = settings.time_limit - (time.monotonic() - start)
+                if passes and left <= 0.0:
+                    cut = True
+                    break
+            callback = None
+            if user is not None:
+                report, offset = user, sum(p.max_complexity for p in passes)
+
+                def callback(level: int, tokens: tuple[Token, ...], score: float, rmse: float, r2: float) -> None:
+                    e = _Entry(tokens, score, rmse, r2)
+                    if shown and not e.score < shown[-1].score:
+                        e = shown[-1]
+                    else:
+                        shown.append(e)
+                    report(offset + level, formula(e))
+
+            passes.append(_run(arr, target, settings, beam, depth, left, callback))
+            if passes[-1].stopped:
+                cut = True
+                break
+            # A wider pass is not needed once the goal is met, nor once widening has stopped paying.
+            if passes[-1].best.score <= goal or (len(passes) > 1 and _noise_only(passes, rows, floor)):
+                break
     finally:
         if bar is not None:
             bar.close()
+
+    front = _pareto([e for p in passes for e in (*p.front, p.best)])
+    if settings.constants is None:
+        # find_formula's rule: the lowest score, the first pass's of equals.
+        chosen = min((p.best for p in passes), key=lambda e: e.score)
+    else:
+        chosen = min(front, key=lambda e: _criterion(e, rows, floor))
+    last = passes[-1]
+    result = formula(chosen, cut, front)
+    if cut:
+        if len(plan) == 1:
+            where = f"after {last.levels} full level(s)"
+        elif last.stopped:
+            where = (f"after {last.levels} full level(s) of pass {len(passes)} of {len(plan)} "
+                     f"(beam_width={last.beam_width}, max_complexity={last.max_complexity})")
+        else:
+            where = f"before pass {len(passes) + 1} of {len(plan)}"
+        warnings.warn(f"kiv.discover: time limit of {settings.time_limit} s reached {where}; returning the best "
+                      f"formula found so far", SearchStoppedWarning, stacklevel=2)
+    return result
+
+
+def _noise_only(passes: Sequence[_Pass], rows: int, floor: float) -> bool:
+    """Whether the last pass lowered the rmse without lowering the information criterion: a sign that what a
+    wider search still finds is fitted noise. (A pass that finds nothing better says nothing about noise.)"""
+    def least(group: Sequence[_Pass], measure: Callable[[_Entry], float]) -> float:
+        return min(measure(e) for p in group for e in (*p.front, p.best))
+
+    def criterion(e: _Entry) -> float:
+        return _criterion(e, rows, floor)
+
+    def rmse(e: _Entry) -> float:
+        return max(e.rmse, floor)
+
+    new, old = passes[-1:], passes[:-1]
+    return least(new, rmse) < least(old, rmse) and not least(new, criterion) < least(old, criterion)
+
+
+def _run(X: np.ndarray[Any, np.dtype[np.float64]], y: np.ndarray[Any, np.dtype[np.float64]], settings: _Settings,
+         beam: int, depth: int, time_limit: float | None, callback: Callable[..., None] | None) -> _Pass:
+    """One run of the native search with these beam width, complexity and time limit."""
+    kwargs: dict[str, Any] = settings._asdict()
+    kwargs.update(beam_width=beam, max_complexity=depth, time_limit=time_limit)
+    if kwargs["constants"] is None:
+        del kwargs["constants"]
+    found = _native._discover(X, y, **kwargs, progress=callback)
     if found is None:
         # The seeds include the constants, which have a value on every row.
         raise RuntimeError("internal failure in kiv: the search returned no formula")
-    tokens, score, rmse, r2, stopped, levels = found
-    result = formula(tokens, score, rmse, r2, stopped != 0)
-    if stopped:
-        warnings.warn(f"kiv.discover: time limit of {settings.time_limit} s reached after {levels} full "
-                      f"level(s); returning the best formula found so far", SearchStoppedWarning, stacklevel=2)
-    return result
+    tokens, score, rmse, r2, stopped, levels = found[:6]
+    best = _Entry(tokens, score, rmse, r2)
+    front = tuple(_Entry(*m[:4]) for m in found[6]) if len(found) > 6 else (best,)
+    return _Pass(beam, depth, best, front, stopped != 0, levels)

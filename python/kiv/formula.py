@@ -36,7 +36,7 @@ from kiv._validate import as_matrix
 # The input checks are untyped; this is the type they have.
 _as_matrix: Final[Callable[..., NDArray[np.float64]]] = as_matrix
 
-__all__ = ["Formula", "MAX_FEATURES", "default_feature_names", "check_feature_names"]
+__all__ = ["Formula", "Front", "MAX_FEATURES", "default_feature_names", "check_feature_names"]
 
 _T = TypeVar("_T")
 
@@ -732,6 +732,10 @@ class Formula:
         What the search ranked the formula by.
     r2 : float, optional
         Coefficient of determination on the training rows.
+    front : sequence of Formula, optional
+        The Pareto front of the search that found it (see :attr:`front`): formulas over the same features,
+        each with its ``rmse``, in strictly ascending complexity and strictly descending rmse. They are kept
+        without fronts of their own, with this formula's settings.
 
     Raises
     ------
@@ -739,8 +743,8 @@ class Formula:
         For malformed tokens, names or attributes.
     """
 
-    __slots__ = ("_tokens", "_names", "_error", "_stopped", "_settings", "_rmse", "_score", "_r2", "_text",
-                 "_idents")
+    __slots__ = ("_tokens", "_names", "_error", "_stopped", "_settings", "_rmse", "_score", "_r2", "_front",
+                 "_text", "_idents")
 
     _tokens: tuple[Token, ...]
     _names: tuple[str, ...]
@@ -750,13 +754,15 @@ class Formula:
     _rmse: float | None
     _score: float | None
     _r2: float | None
+    _front: tuple[Formula, ...]
     _text: str | None
     _idents: tuple[str, ...] | None
 
     def __init__(self, tokens: Iterable[Sequence[object]], feature_names: Iterable[object], *,
                  error: float | None = None, stopped_early: bool = False,
                  settings: Mapping[str, SettingValue] | None = None, rmse: float | None = None,
-                 score: float | None = None, r2: float | None = None) -> None:
+                 score: float | None = None, r2: float | None = None,
+                 front: Iterable[Formula] | None = None) -> None:
         names = check_feature_names(feature_names)
         self._tokens = _check_tokens(tokens, len(names))
         self._names = names
@@ -766,8 +772,29 @@ class Formula:
         self._rmse = _optional_float(rmse, "rmse")
         self._score = _optional_float(score, "score")
         self._r2 = _optional_float(r2, "r2")
+        self._front = () if front is None else self._members(front)
         self._text = None
         self._idents = None
+
+    def _members(self, front: object) -> tuple[Formula, ...]:
+        """The front's members, checked, as plain formulas over these names with these settings."""
+        if isinstance(front, (str, bytes)) or not isinstance(front, Iterable):
+            raise ValueError(f"front: expected a sequence of Formula objects, got {type(front).__name__}")
+        settings = self.settings
+        out: list[Formula] = []
+        for m in front:
+            if not isinstance(m, Formula):
+                raise ValueError(f"front: expected Formula objects, got {type(m).__name__}")
+            if m._names != self._names:
+                raise ValueError(f"front: a member's features {m._names!r} are not {self._names!r}")
+            if m._rmse is None or math.isnan(m._rmse):
+                raise ValueError(f"front: the member {m.text!r} has no rmse")
+            if out and not (m.complexity > out[-1].complexity and m._rmse < out[-1]._rmse):
+                raise ValueError("front: members must come in strictly ascending complexity, each with a strictly "
+                                 "lower rmse than the one before")
+            out.append(Formula(m._tokens, self._names, error=m._error, settings=settings, rmse=m._rmse,
+                               score=m._score, r2=m._r2))
+        return tuple(out)
 
     # -- construction from text --
 
@@ -907,6 +934,18 @@ class Formula:
     def settings(self) -> dict[str, SettingValue] | None:
         """The search settings it was found with; None when read from text."""
         return None if self._settings is None else dict(self._settings)
+
+    @property
+    def front(self) -> Front:
+        """The Pareto front of the search: the best formula found for each complexity, over the whole search,
+        keeping only those with a lower rmse than every simpler one.
+
+        A :class:`Front` (a list of Formula objects, each with its ``rmse``, ``score`` and ``r2`` on the
+        training rows), in ascending complexity; printed, a table that marks this formula's row with ``*``.
+        Its members have no fronts of their own. Empty for a formula read from text or taken from a front.
+        """
+        chosen = next((i for i, m in enumerate(self._front) if m._tokens == self._tokens), None)
+        return Front(self._front, chosen=chosen)
 
     # -- evaluation --
 
@@ -1122,7 +1161,7 @@ class Formula:
 
         toks = tuple((k, i, struct.pack("<d", v)) for k, i, v in self._tokens)
         return (toks, self._names, bits(self._error), self._stopped, self._settings, bits(self._rmse),
-                bits(self._score), bits(self._r2))
+                bits(self._score), bits(self._r2), tuple(m._key() for m in self._front))
 
     def __eq__(self, other: object) -> bool:
         if not isinstance(other, Formula):
@@ -1133,8 +1172,10 @@ class Formula:
         return hash(self._key())
 
     def _state(self) -> tuple[object, ...]:
+        # The members share the names and settings: each is stored as (tokens, error, rmse, score, r2).
+        members = tuple((m._tokens, m._error, m._rmse, m._score, m._r2) for m in self._front)
         return (self._tokens, self._names, self._error, self._stopped, self.settings, self._rmse, self._score,
-                self._r2)
+                self._r2, members)
 
     def __reduce__(self) -> tuple[Callable[..., Formula], tuple[object, ...]]:
         return (_restore, self._state())
@@ -1146,15 +1187,16 @@ class Formula:
             state = state[1]  # the (dict, slots) form of objects with __slots__
         if not isinstance(state, Mapping):
             raise ValueError(f"state: expected a mapping of attributes, got {type(state).__name__}")
-        known = {"_tokens", "_names", "_error", "_stopped", "_settings", "_rmse", "_score", "_r2", "_text",
-                 "_idents"}
+        known = {"_tokens", "_names", "_error", "_stopped", "_settings", "_rmse", "_score", "_r2", "_front",
+                 "_text", "_idents"}
         if not set(state) <= known or "_tokens" not in state or "_names" not in state:
             raise ValueError("state: not the attributes of a Formula")
         settings = state.get("_settings")
         checked = Formula(state["_tokens"], state["_names"], error=state.get("_error"),
                           stopped_early=state.get("_stopped", False),
                           settings=None if settings is None else dict(settings),
-                          rmse=state.get("_rmse"), score=state.get("_score"), r2=state.get("_r2"))
+                          rmse=state.get("_rmse"), score=state.get("_score"), r2=state.get("_r2"),
+                          front=state.get("_front"))
         for slot in Formula.__slots__:
             object.__setattr__(self, slot, getattr(checked, slot))
 
@@ -1175,11 +1217,70 @@ class Formula:
         return self.text
 
 
+def _measure(value: float | None, decimals: bool = False) -> str:
+    if value is None:
+        return "-"
+    if decimals and abs(value) < 1e6:
+        return f"{value:.6f}"
+    return f"{value:.4g}"
+
+
+class Front(list[Formula]):
+    """The Pareto front of a search (:attr:`Formula.front`): a list of formulas in ascending complexity, each
+    with a lower rmse than every simpler one. Printed, it is a table of complexity, rmse, r2 and the formula,
+    with ``*`` on the row of the formula the search returned.
+
+    Parameters
+    ----------
+    members : iterable of Formula
+        The formulas, in order.
+    chosen : int, optional
+        The index of the formula the search returned, if it is one of them.
+    """
+
+    __slots__ = ("chosen",)
+
+    def __init__(self, members: Iterable[Formula] = (), chosen: int | None = None) -> None:
+        super().__init__(members)
+        #: The index of the formula the search returned, or None.
+        self.chosen = chosen
+
+    def table(self) -> str:
+        """The front as a text table: complexity, rmse, r2 and formula text, one row per member.
+
+        Returns
+        -------
+        str
+        """
+        rows = [("", "complexity", "rmse", "r2", "formula")]
+        for i, m in enumerate(self):
+            rows.append(("*" if i == self.chosen else "", str(m.complexity), _measure(m.rmse),
+                         _measure(m.r2, decimals=True), m.text))
+        widths = [max(len(r[c]) for r in rows) for c in range(4)]
+        lines = [f"{r[0]:<{widths[0]}} {r[1]:>{widths[1]}}  {r[2]:>{widths[2]}}  {r[3]:>{widths[3]}}  {r[4]}".rstrip()
+                 for r in rows]
+        return "\n".join(lines)
+
+    def __repr__(self) -> str:
+        return self.table() if self else "Front([])"
+
+    __str__ = __repr__
+
+
 def _restore(tokens: Iterable[Sequence[object]], names: Iterable[object], error: float | None = None,
              stopped: bool = False, settings: Mapping[str, SettingValue] | None = None,
-             rmse: float | None = None, score: float | None = None, r2: float | None = None) -> Formula:
-    # Pickles made before rmse, score and r2 existed carry the first five arguments only.
+             rmse: float | None = None, score: float | None = None, r2: float | None = None,
+             front: Iterable[object] = ()) -> Formula:
+    # Pickles made before rmse, score and r2 existed carry the first five arguments only, those made before
+    # the front the first eight.
     if settings is not None and not isinstance(settings, Mapping):
         settings = dict(settings)
+    members = []
+    for m in front:
+        try:
+            m_tokens, m_error, m_rmse, m_score, m_r2 = m  # type: ignore[misc]
+        except (TypeError, ValueError):
+            raise ValueError(f"front: {m!r} is not a member's (tokens, error, rmse, score, r2)") from None
+        members.append(Formula(m_tokens, names, error=m_error, rmse=m_rmse, score=m_score, r2=m_r2))
     return Formula(tokens, names, error=error, stopped_early=stopped, settings=settings, rmse=rmse, score=score,
-                   r2=r2)
+                   r2=r2, front=members)

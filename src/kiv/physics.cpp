@@ -8,6 +8,8 @@
 #include "kiv/memory.hpp"
 #include "kiv/pool.hpp"
 #include "kiv/primitives.hpp"
+#include "kiv/primitives_n.hpp"
+#include "kiv/vmath.hpp"
 
 namespace kiv {
 namespace {
@@ -28,9 +30,11 @@ Symbol symbol_of(std::uint64_t lam, std::uint64_t mu, std::uint64_t nu) noexcept
     return Symbol::Zero;
 }
 
-double christoffel_symbol(double x, Symbol sym, double rs) noexcept {
-    if (x > kSearchExpThreshold) x = std::log(x);
-    const double r = std::exp(x);
+// Points per pass of the batch kernels: their exp and log go through the vector path a block at a time.
+constexpr std::size_t kBlock = 256;
+
+// The symbol at radius r = e^x, e^x taken as the search's kiv node takes it (search_kiv_exp).
+double christoffel_at_radius(double r, Symbol sym, double rs) noexcept {
     // The larger of the two, a NaN operand being ignored.
     const double f = std::fmax(r, rs + kHorizonOffset);
     if (f <= 0.0 || rs >= f) return 0.0;
@@ -43,6 +47,10 @@ double christoffel_symbol(double x, Symbol sym, double rs) noexcept {
     return 0.0;
 }
 
+double christoffel_symbol(double x, Symbol sym, double rs) noexcept {
+    return christoffel_at_radius(search_kiv_exp(x), sym, rs);
+}
+
 PulseStep step_of(Point p) noexcept { return {p.x, p.y, tension(p)}; }
 
 }  // namespace
@@ -53,7 +61,25 @@ std::vector<Point> boost_n(std::span<const Point> points, std::span<const double
     const double* phi = phis.data();
     Point* dst = out.data();
     pool::parallel_for(out.size(), kMinChunk, [=](std::size_t b, std::size_t e) {
-        for (std::size_t i = b; i < e; ++i) dst[i] = boost(in[i], phi[i], c);
+        // boost(in[i], phi[i], c), its exps and logs a block at a time.
+        for (std::size_t s = b; s < e; s += kBlock) {
+            const std::size_t m = std::min(kBlock, e - s);
+            double t[kBlock], u[kBlock];
+            for (std::size_t k = 0; k < m; ++k) {
+                t[k] = in[s + k].x;
+                u[k] = in[s + k].y;
+            }
+            guarded_exp_n(t, t, m);
+            floored_ln_n(u, u, m);
+            for (std::size_t k = 0; k < m; ++k) {
+                const Pair f = boosted_frame({t[k], u[k]}, phi[s + k], c);
+                t[k] = f.real;
+                u[k] = f.imag;
+            }
+            vmath::log(t, t, m);
+            bounded_exp_n(u, u, m);
+            for (std::size_t k = 0; k < m; ++k) dst[s + k] = {t[k], u[k]};
+        }
     });
     return out;
 }
@@ -105,7 +131,13 @@ std::vector<double> christoffel_batch_n(std::span<const Point> points, std::uint
     const Point* in = points.data();
     double* dst = out.data();
     pool::parallel_for(out.size(), kMinChunk, [=](std::size_t b, std::size_t e) {
-        for (std::size_t i = b; i < e; ++i) dst[i] = christoffel_symbol(in[i].x, sym, rs);
+        for (std::size_t s = b; s < e; s += kBlock) {
+            const std::size_t m = std::min(kBlock, e - s);
+            double r[kBlock];
+            for (std::size_t k = 0; k < m; ++k) r[k] = in[s + k].x;
+            search_kiv_exp_n(r, r, m);
+            for (std::size_t k = 0; k < m; ++k) dst[s + k] = christoffel_at_radius(r[k], sym, rs);
+        }
     });
     return out;
 }

@@ -49,14 +49,19 @@ inline double minkowski_delta(Point p, bool plus_signature, double c) noexcept {
     return std::sqrt(std::fabs(d));
 }
 
-inline Point boost(Point p, double phi, double c) noexcept {
-    const Pair f = frame_pair(p);
+// The frame (t, s) boosted by phi: (t', s'), t' floored (a NaN t' takes the floor). The boosted point is
+// (ln t', bounded_exp(s')).
+inline Pair boosted_frame(Pair f, double phi, double c) noexcept {
     const double t = f.real, s = f.imag;
     const double sh = std::sinh(phi), ch = std::cosh(phi);
     const double t2 = t * ch - (s / c) * sh;
     const double s2 = ch * s - (c * t) * sh;
-    const double tf = t2 > kLogFloor ? t2 : kLogFloor;  // a NaN t' takes the floor
-    return {std::log(tf), bounded_exp(s2)};
+    return {t2 > kLogFloor ? t2 : kLogFloor, s2};
+}
+
+inline Point boost(Point p, double phi, double c) noexcept {
+    const Pair b = boosted_frame(frame_pair(p), phi, c);
+    return {std::log(b.real), bounded_exp(b.imag)};
 }
 
 // The rounding residual of the tension through self's x and next's y.

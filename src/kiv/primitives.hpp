@@ -18,6 +18,9 @@ inline constexpr double kLnLogFloor = -690.7755278982137;
 // Symmetric clamp of bounded_exp.
 inline constexpr double kExpClamp = 709.0;
 
+// The array forms (primitives_n.hpp) hand the guarded exps and logs below to the vector path as element
+// functions, which must be exp, or log of y or |y|, on the domains vmath.hpp states (tests/cpp/test_vmath.cpp
+// holds them to it): a guard may change only outside those domains.
 inline double guarded_exp(double x) noexcept {
     if (x > kExpOverflow) x = std::log(x);
     return std::exp(x);

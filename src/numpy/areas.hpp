@@ -10,5 +10,7 @@ namespace kivnp {
 int add_ufuncs(PyObject* module);
 // kiv.octonion_mul and the builder of geometric-product gufuncs.
 int add_gufuncs(PyObject* module);
+// kiv.math_path: the exp and log path of the process.
+int add_math_path(PyObject* module);
 
 }  // namespace kivnp

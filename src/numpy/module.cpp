@@ -14,6 +14,7 @@ int exec_module(PyObject* module) {
     // One registration call per area.
     if (kivnp::add_ufuncs(module) < 0) return -1;
     if (kivnp::add_gufuncs(module) < 0) return -1;
+    if (kivnp::add_math_path(module) < 0) return -1;
     if (add_discover(module) < 0) return -1;
     return 0;
 }

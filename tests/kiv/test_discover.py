@@ -2,6 +2,7 @@
 
 import math
 import os
+import re
 import signal
 import subprocess
 import sys
@@ -150,6 +151,9 @@ BAD_INPUT = [
     (dict(X=[[1.0]], y=[1.0], beam_width=2.5), TypeError, "beam_width: expected an int"),
     (dict(X=[[1.0]], y=[1.0], use_trig=1), TypeError, "use_trig: expected True or False"),
     (dict(X=[[1.0]], y=[1.0], progress="yes"), TypeError, "progress: expected None, a bool or a callable"),
+    (dict(X=[[1.0]], y=[1.0], constants="linear"), ValueError,
+     "constants: expected None, 'scale' or 'fit', got 'linear'"),
+    (dict(X=[[1.0]], y=[1.0], constants=True), TypeError, "constants: expected None, 'scale' or 'fit', got bool"),
 ]
 
 
@@ -273,6 +277,10 @@ def test_no_leak_on_success_and_error_paths():
     calls = []
     assert_no_leak(lambda: kiv.discover(X, -y, max_complexity=4, beam_width=20, progress=lambda *a: calls.append(1)),
                    watched=(X, y), repeat=100)
+    assert_no_leak(lambda: kiv.discover(X, y, constants="linear"), watched=(X, y), repeat=300)
+    # Two passes under a time limit (the complexity above the default), the front printed.
+    assert_no_leak(lambda: str(kiv.discover(X, -y, max_complexity=9, beam_width=8, time_limit=100).front),
+                   watched=(X, y), repeat=100)
     # The native entry's own refusals: a negative count, a flag that is not a bool, an unknown keyword.
     for bad in (dict(max_complexity=-1), dict(use_kiv=1), dict(beam_width=2**64), dict(colour=1)):
         assert_no_leak(lambda: kiv._native._discover(X, y, **bad), watched=(X, y), repeat=300)
@@ -335,18 +343,71 @@ def test_progress_bar(capsys):
 
 
 def test_time_limit_returns_the_best_so_far_with_a_warning():
-    X, y = _slow_problem()
+    # The default settings make one pass, which 20,000 rows of noise keep busy for seconds.
+    X, y = _slow_problem(rows=20_000)
     seen = []
     start = time.monotonic()
-    with pytest.warns(kiv.SearchStoppedWarning, match="time limit of 0.5 s reached"):
-        f = kiv.discover(X, y, time_limit=0.5, progress=lambda level, best: seen.append(best), **LONG)
+    with pytest.warns(kiv.SearchStoppedWarning, match=r"time limit of 0.5 s reached after \d+ full level\(s\);"):
+        f = kiv.discover(X, y, time_limit=0.5, progress=lambda level, best: seen.append(best))
     elapsed = time.monotonic() - start
     assert f.stopped_early and elapsed < 3.0
     last = seen[-1]
     assert (f.tokens, f.error, f.score, f.rmse, f.r2) == (last.tokens, last.error, last.score, last.rmse, last.r2)
     # The best over the levels fitted in full is what a search with just those levels finds.
-    full = kiv.discover(X, y, max_complexity=len(seen), beam_width=LONG["beam_width"])
+    full = kiv.discover(X, y, max_complexity=len(seen))
     assert full.tokens == f.tokens and full.error == f.error and not full.stopped_early
+
+
+# ---- anytime: under a time limit, wider passes after the defaults ------------------------------------------
+
+WIDE = dict(max_complexity=12, beam_width=8000)
+
+
+def _law(name, rows=300):
+    X = np.random.default_rng(0).uniform(1.0, 3.0, (rows, 3))
+    a, b, c = X.T
+    return X, {"sqrt": np.sqrt(a * b) / c, "kinetic": 0.5 * a * b * b}[name]
+
+
+def test_a_wide_search_under_a_time_limit_finds_what_the_defaults_find():
+    # The defaults find sqrt(a b) / c exactly in hundredths of a second, while a beam of 8000 spends seconds
+    # on its first levels: under a time limit the defaults run first, and a pass that meets the goal ends it.
+    X, y = _law("sqrt")
+    defaults = kiv.discover(X, y)
+    with warnings.catch_warnings():
+        warnings.simplefilter("error", kiv.SearchStoppedWarning)
+        wide = kiv.discover(X, y, time_limit=30, **WIDE)
+    assert defaults.rmse < 1e-14 and not wide.stopped_early
+    assert (wide.tokens, wide.score, wide.rmse) == (defaults.tokens, defaults.score, defaults.rmse)
+    # Without a time limit the settings are one pass, as kiv_core.find_formula runs them.
+    _, core = core_formula(X, y, max_complexity=5, beam_width=400, precision_goal=absolute_goal(1e-10, y))
+    assert kiv.discover(X, y, max_complexity=5, beam_width=400).tokens == core.tokens
+
+
+def test_passes_widen_while_time_is_left_and_never_lose_the_defaults_result():
+    X, y = _law("kinetic")
+    defaults = kiv.discover(X, y)
+    levels = []
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always", kiv.SearchStoppedWarning)
+        f = kiv.discover(X, y, time_limit=4, progress=lambda level, best: levels.append((level, best)), **WIDE)
+    # Levels count on across the passes, and the best reported never gets worse.
+    assert [lv for lv, _ in levels] == sorted({lv for lv, _ in levels})
+    scores = [b.score for _, b in levels]
+    assert scores == sorted(scores, reverse=True) and levels[-1][1].tokens == f.tokens
+    first_pass_done = levels[-1][0] >= 8
+    if first_pass_done:  # the usual case: the defaults' pass takes a fraction of the limit
+        assert f.score <= defaults.score and levels[7][1].tokens == defaults.tokens
+    assert f.stopped_early == bool(caught)
+    if caught:
+        assert re.search(r"reached (after \d+ full level\(s\) of pass [1-3] of 3 \(beam_width=\d+, max_complexity="
+                         r"\d+\)|before pass [23] of 3)", str(caught[0].message))
+    # The front gathers every pass: a lower rmse for each higher complexity, the result among its members.
+    front = f.front
+    assert [m.complexity for m in front] == sorted({m.complexity for m in front})
+    assert all(p.rmse > q.rmse for p, q in zip(front, front[1:]))
+    assert front[front.chosen].tokens == f.tokens and any(m.tokens == defaults.tokens for m in front) or \
+        not first_pass_done
 
 
 def test_other_threads_run_during_a_search():

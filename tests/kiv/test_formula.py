@@ -484,6 +484,51 @@ def test_rmse_score_and_r2_are_kept_compared_pickled_and_shown():
     assert old.rmse is None and old.settings == {"beam_width": 10}
 
 
+def _member(text, rmse, r2=None):
+    f = Formula.parse(text, ["x"])
+    return Formula(f.tokens, ["x"], error=rmse, rmse=rmse, score=rmse, r2=r2)
+
+
+def test_a_front_is_kept_printed_compared_and_pickled_without_nesting():
+    members = [_member("x", 1.5, 0.25), _member("x * 2.5", 0.125, 0.99), _member("x * 2.5 + 0.75", 0.0, 1.0)]
+    inner = Formula(members[1].tokens, ["x"], error=0.125, rmse=0.125, score=0.125, r2=0.99, front=members)
+    f = Formula(members[1].tokens, ["x"], error=0.125, rmse=0.125, score=0.125, r2=0.99, settings={"beam_width": 8},
+                front=[members[0], inner, members[2]])
+    front = f.front
+    assert isinstance(front, kiv.Front) and front.chosen == 1
+    assert [(m.tokens, m.rmse, m.score, m.r2) for m in front] == [(m.tokens, m.rmse, m.score, m.r2) for m in members]
+    # Members carry the settings of their search and no front (inner's is dropped): a front does not nest.
+    assert all(m.settings == {"beam_width": 8} and m.front == [] and not m.stopped_early for m in front)
+    assert front[1].rmse == 0.125 and front[1].r2 == 0.99
+    lines = str(front).splitlines()
+    assert lines[0].split() == ["complexity", "rmse", "r2", "formula"]
+    assert lines[2].split() == ["*", "3", "0.125", "0.990000", "(x", "*", "2.5000)"] and repr(front) == str(front)
+    assert lines[3].split()[:3] == ["5", "0", "1.000000"]
+    g = pickle.loads(pickle.dumps(f))
+    assert g == f and hash(g) == hash(f) and g.front == front
+    # The front is part of the value; repr stays the formula's.
+    assert f != Formula(f.tokens, ["x"], error=0.125, rmse=0.125, score=0.125, r2=0.99, settings={"beam_width": 8})
+    assert repr(f).startswith("Formula('(x * 2.5000)'")
+    assert Formula.parse("x", ["x"]).front == [] and repr(Formula.parse("x", ["x"]).front) == "Front([])"
+
+
+@pytest.mark.parametrize("front, message", [
+    ([_member("x * x", 0.5), _member("x", 1.0)], "strictly ascending complexity"),
+    ([_member("x", 1.0), _member("x * x", 1.0)], "strictly lower rmse"),
+    ([Formula.parse("x", ["x"])], "has no rmse"),
+    ([Formula.parse("z", ["z"])], "features ('z',) are not ('x',)"),
+    (["x"], "expected Formula objects, got str"),
+    ("x", "expected a sequence of Formula objects"),
+])
+def test_a_malformed_front_is_refused(front, message):
+    with pytest.raises(ValueError) as info:
+        Formula(((2, 0, 0.0),), ["x"], front=front)
+    assert message in str(info.value)
+    # The same checks guard the way in through pickle.
+    with pytest.raises(ValueError, match="front: "):
+        pickle.loads(_forged({"_tokens": ((2, 0, 0.0),), "_names": ("x",), "_front": front}))
+
+
 def test_no_leaks():
     f = Formula.parse("kiv(x, ln(y))", ["x", "y"])
     X = np.random.default_rng(0).uniform(-1, 2, (1000, 2))
@@ -494,3 +539,7 @@ def test_no_leaks():
     assert_no_leak(lambda: Formula.parse("`a b` * v**2 / 2 - 1e999", ["a b", "v"]), repeat=300)
     assert_no_leak(lambda: pickle.loads(_forged({"_tokens": ((2, 1, 0.0),), "_names": ("x",)})), repeat=300)
     assert_no_leak(lambda: (f.to_python(), f.to_latex(), f.text), repeat=300)
+    members = [_member("x", 1.0, 0.5), _member("x * x", 0.5, 0.9)]
+    g = Formula(members[1].tokens, ["x"], rmse=0.5, front=members)
+    assert_no_leak(lambda: (str(g.front), pickle.loads(pickle.dumps(g)) == g), repeat=300)
+    assert_no_leak(lambda: Formula(g.tokens, ["x"], front=members[::-1]), repeat=300)

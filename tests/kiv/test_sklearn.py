@@ -38,6 +38,7 @@ def test_fit_predict_and_attributes():
     est = KIVRegressor().fit(X, y)
     assert est.formula_.text == "kiv(x0, x1)" and est.n_features_in_ == 2
     assert est.formula_ == kiv.discover(X, y)
+    assert isinstance(est.front_, kiv.Front) and est.front_ == est.formula_.front and est.front_[-1].r2 == 1.0
     assert np.array_equal(est.predict(X), est.formula_.evaluate(X)) and est.score(X, y) == 1.0
     noisy = KIVRegressor(max_complexity=3, beam_width=20).fit(X, y + np.sin(7 * X[:, 0]))
     assert noisy.formula_.r2 == pytest.approx(noisy.score(X, y + np.sin(7 * X[:, 0])), rel=1e-12)
@@ -48,14 +49,15 @@ def test_settings_go_to_discover_with_its_defaults_and_checks():
 
     core = kiv._native.search_defaults
     params = inspect.signature(KIVRegressor).parameters
-    assert [(k, params[k].default) for k in core] == list(core.items())
+    assert [(k, params[k].default) for k in core] == list(core.items()) and params["constants"].default is None
     X, y = _data(rows=30)
     settings = dict(max_complexity=3, beam_width=12, precision_goal=0.5, use_trig=False, use_kiv=False,
                     complexity_penalty=0.01, time_limit=100.0)
     assert KIVRegressor(**settings).fit(X, y).formula_ == kiv.discover(X, y, **settings)
     for bad, message in [(dict(complexity_penalty=float("nan")), "complexity_penalty: expected a finite number"),
                          (dict(beam_width=3), "beam_width: expected at least 4"),
-                         (dict(max_complexity=0), "max_complexity: expected at least 1")]:
+                         (dict(max_complexity=0), "max_complexity: expected at least 1"),
+                         (dict(constants="fitted"), "constants: expected None, 'scale' or 'fit', got 'fitted'")]:
         with pytest.raises(ValueError, match=message):
             KIVRegressor(**bad).fit(X, y)
 

@@ -2,7 +2,11 @@
 // operand pass (plain lanes, from an operand's part, from two operands' parts).
 #include "kiv/discover/ops.hpp"
 
+#include <algorithm>
 #include <utility>
+
+#include "kiv/primitives_n.hpp"
+#include "kiv/vmath.hpp"
 
 namespace kiv::discover {
 namespace {
@@ -37,10 +41,50 @@ struct Discard {
     void lane(std::size_t, double) noexcept {}
 };
 
+constexpr std::size_t kExp = static_cast<std::size_t>(OpKind::Exp);
+constexpr std::size_t kLn = static_cast<std::size_t>(OpKind::Ln);
+constexpr std::size_t kKiv = static_cast<std::size_t>(OpKind::Kiv);
+
+// Lanes per block of the operators that run on the vector exp and log.
+constexpr std::size_t kBlock = 256;
+
+// exp, ln and the kiv operator: the kernel's results a block at a time on the vector path (the same bits;
+// where ln's guard trips, the 0 the kernel leaves in r and no logarithm), then the guard, the check and
+// the sink lane by lane, as below. A block is read in full before any of its lanes is stored, so out may
+// alias a or b.
+template <std::size_t I, class Sink>
+bool vector_lanes(const double* a, const double* b, std::size_t n, Sink& sink) noexcept {
+    bool bad = false;
+    FiniteCheck finite;
+    double r[kBlock];
+    for (std::size_t s = 0; s < n; s += kBlock) {
+        const std::size_t m = std::min(kBlock, n - s);
+        if constexpr (I == kExp) {
+            vmath::exp(a + s, r, m);
+        } else if constexpr (I == kLn) {
+            vmath::log(a + s, r, m, [](double v) noexcept { return v <= 0.0 ? 0.0 : std::log(v); }, {});
+        } else {
+            search_kiv_n(a + s, b + s, r, m);
+        }
+        for (std::size_t k = 0; k < m; ++k) {
+            if constexpr (I == kLn) {
+                if (a[s + k] <= 0.0) {
+                    r[k] = 0.0;
+                    bad = true;
+                }
+            }
+            finite.add(r[k]);
+            sink.lane(s + k, r[k]);
+        }
+    }
+    return !bad && finite.all_finite();
+}
+
 // The guard and the result check are folded into flags so the loop has no early exit; a failed lane
 // rejects the whole pass. The kernel is a constant here, so it is inlined into the loop.
 template <std::size_t I, class Sink>
 bool lanes(const double* a, const double* b, std::size_t n, Sink& sink) noexcept {
+    if constexpr (I == kExp || I == kLn || I == kKiv) return vector_lanes<I>(a, b, n, sink);
     constexpr ScalarKernel kernel = kOps[I].kernel;
     bool bad = false;
     FiniteCheck finite;
@@ -227,7 +271,15 @@ bool apply_lanes(OpKind op, const double* a, const double* b, double* out, std::
 }
 
 void part_lanes(std::size_t p, const double* a, double* out, std::size_t n) noexcept {
-    if constexpr (kSeparable < kOps.size()) {
+    if constexpr (kSeparable == kKiv) {
+        // The kiv row's parts are search_kiv_exp and floored_ln, whose array forms run on the vector path
+        // (a test holds the row's part kernels to them lane for lane).
+        if (p == 0) {
+            search_kiv_exp_n(a, out, n);
+        } else {
+            floored_ln_n(a, out, n);
+        }
+    } else if constexpr (kSeparable < kOps.size()) {
         constexpr std::array<PartKernel, kParts> parts = kOps[kSeparable].parts.kernels;
         if (p == 0) {
             for (std::size_t i = 0; i < n; ++i) out[i] = parts[0](a[i]);
