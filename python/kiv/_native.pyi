@@ -1,7 +1,7 @@
 # Types of the kiv package's native module (numpy ufuncs and gufuncs over the core, and the private entries
 # that kiv's Python sources call).
 from collections.abc import Callable, Sequence
-from typing import SupportsIndex, TypeAlias, TypedDict, type_check_only
+from typing import Literal, SupportsIndex, TypeAlias, TypedDict, type_check_only
 
 import numpy as np
 from numpy.typing import NDArray
@@ -25,6 +25,8 @@ octonion_mul: np.ufunc
 # A formula token as the native side reads and writes it: (kind, index, value), kind 0 a constant, 1 a free
 # parameter, 2 variable number index, 3 operator number index (the package's codes).
 _Token: TypeAlias = tuple[int, int, float]
+# A front entry: tokens, score, rmse, r2, complexity (the token count).
+_FrontEntry: TypeAlias = tuple[tuple[_Token, ...], float, float, float, int]
 
 def _geometric_product_gufunc(signature: Sequence[SupportsIndex], /) -> np.ufunc: ...
 
@@ -47,7 +49,9 @@ class SearchDefaults(TypedDict):
 search_defaults: SearchDefaults
 
 # The settings by keyword only, each defaulting to search_defaults; precision_goal relative to rms(y).
-# Returns (tokens, score, rmse, r2, stop reason, levels fitted in full), or None.
+# constants: None, "scale" (each candidate as its best map a + b*f) or "fit" (refused: ValueError).
+# Returns (tokens, score, rmse, r2, stop reason, levels fitted in full, front), or None; front holds
+# (tokens, score, rmse, r2, complexity) per token count, ascending, with strictly falling rmse.
 def _discover(
     X: NDArray[np.float64],
     y: NDArray[np.float64],
@@ -60,6 +64,7 @@ def _discover(
     complexity_penalty: float = ...,
     time_limit: float | None = None,
     progress: Callable[[int, tuple[_Token, ...], float, float, float], object] | None = None,
-) -> tuple[tuple[_Token, ...], float, float, float, int, int] | None: ...
+    constants: Literal["scale", "fit"] | None = None,
+) -> tuple[tuple[_Token, ...], float, float, float, int, int, tuple[_FrontEntry, ...]] | None: ...
 def _evaluate(tokens: Sequence[_Token], X: NDArray[np.float64]) -> NDArray[np.float64]: ...
 def _render(tokens: Sequence[_Token]) -> str: ...
