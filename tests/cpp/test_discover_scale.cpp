@@ -175,3 +175,14 @@ TEST(ScaledSearch, FreeConstantsAreRefused) {
     const Data d = draw(20, [](double a, double) { return a; });
     EXPECT_THROW(run(d, Constants::Fit), std::invalid_argument);
 }
+
+// A target with a NaN scores NaN everywhere: the best is a candidate as it stands, never constants fitted to
+// NaN.
+TEST(ScaledSearch, NaNTargetGetsNoNaNConstants) {
+    Data d = draw(30, [](double a, double) { return a; });
+    d.y[7] = std::nan("");
+    const SearchOutcome out = run(d, Constants::Scale, true, 4);
+    ASSERT_TRUE(out.best);
+    for (const Token& t : out.best->tokens) EXPECT_FALSE(t.kind == TokenKind::Const && std::isnan(t.value));
+    EXPECT_TRUE(out.front.empty());
+}

@@ -192,8 +192,8 @@ std::optional<Reported> report_scaled(const Expr& f, const Columns& x, std::span
         }
     }
     if (!chosen) {
-        // Every rmse is NaN (a NaN target): the full map, as the search ranked it.
-        chosen = &options.back();
+        // Every rmse is NaN (a NaN target): f as it stands, rather than constants fitted to NaN.
+        chosen = &options.front();
     }
     return *chosen;
 }

@@ -43,7 +43,8 @@ std::optional<double> scaled_score(const Expr& expr, const Columns& x, std::span
 
 // The formula reported for f: the map's constants fitted to f's values on the rows (least squares about
 // the means, with one step of refinement on the residual), then the fewest tokens that the leaving-out
-// rule allows among b*f + a, b*f, f + a and f (or the constant mean of y when f does not vary). Its
+// rule allows among b*f + a, b*f, f + a and f (or the constant mean of y when f does not vary; f itself
+// when no rmse is a number, as for a NaN target). Its
 // score is that of its tokens, evaluated as they stand (fit_score), and rmse the same without the
 // penalty. None when f fails on a row.
 struct Reported {
