@@ -1,6 +1,7 @@
 // The operator table: every row's shape, its text, and its batched kernel against its scalar one.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <limits>
@@ -9,6 +10,7 @@
 #include "discover_test_util.hpp"
 #include "kiv/discover/expr.hpp"
 #include "kiv/discover/fit.hpp"
+#include "kiv/discover/moments.hpp"
 #include "kiv/discover/render.hpp"
 
 using namespace kiv::discover;
@@ -218,6 +220,43 @@ TEST(OperatorTable, ScoringLanesAddWhatTheStoredResultsWouldAdd) {
     double later = -1.0;
     ASSERT_TRUE(add.apply(5, 1, &later));
     EXPECT_EQ(bits(later), bits(av[5] + bv[5]));
+}
+
+// The moments form of every route gives the storing form's verdict and, bit for bit, the moments a caller
+// adds from the stored results row by row, whether the target covers all lanes, some or none, and when a
+// pass starts part way (the target lanes then start there too).
+TEST(OperatorTable, MomentsLanesAddWhatTheStoredResultsWouldAdd) {
+    std::vector<double> av, bv, y;
+    for (std::size_t i = 0; i < 40; ++i) {
+        av.push_back(0.37 * static_cast<double>(i) - 6.0);
+        bv.push_back(1.0 + 0.11 * static_cast<double>(i));
+        y.push_back(std::sin(static_cast<double>(i)) + 3.0);
+    }
+    const TargetMoments t(y);
+    const Held a(av), b(bv);
+    std::vector<double> out(av.size());
+    for (const std::size_t m : {std::size_t{0}, std::size_t{17}, av.size()}) {
+        for (const OpInfo& o : kOps) {
+            for (const bool parts : {false, true}) {
+                SCOPED_TRACE(std::string(o.prefix) + (parts ? " with parts, " : ", ") + std::to_string(m) +
+                             " target values");
+                const OperandPass pass(o.op, parts ? a.with_parts() : a.plain(), parts ? b.with_parts() : b.plain());
+                const bool stored_ok = pass.apply(0, out.size(), out.data());
+                // Two stretches, [0, 9) and [9, n), as the scorer runs them.
+                Moments got;
+                const std::size_t cut = 9, m0 = std::min(m, cut), m1 = m > cut ? m - cut : 0;
+                const bool ok0 = pass.moments(0, {t.inv.data(), t.dev.data()}, m0, cut, got);
+                const bool ok1 = pass.moments(cut, {t.inv.data() + cut, t.dev.data() + cut}, m1, out.size() - cut, got);
+                ASSERT_EQ(ok0 && ok1, stored_ok);
+                if (!stored_ok) continue;
+                Moments want;
+                for (std::size_t i = 0; i < m; ++i) want.add(out[i], t.inv[i], t.dev[i]);
+                EXPECT_EQ(bits(got.mean), bits(want.mean));
+                EXPECT_EQ(bits(got.cff), bits(want.cff));
+                EXPECT_EQ(bits(got.cfy), bits(want.cfy));
+            }
+        }
+    }
 }
 
 }  // namespace

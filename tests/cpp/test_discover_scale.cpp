@@ -186,3 +186,31 @@ TEST(ScaledSearch, NaNTargetGetsNoNaNConstants) {
     for (const Token& t : out.best->tokens) EXPECT_FALSE(t.kind == TokenKind::Const && std::isnan(t.value));
     EXPECT_TRUE(out.front.empty());
 }
+
+// Admission under scaling takes candidates that are affine maps of each other as one: x - 1, x + 1, -x and
+// 1 - x never follow x, while in the plain search they do; x * x is no such map.
+TEST(ScaledSearch, AffineMapsOfAnAdmittedCandidateAreNotAdmitted) {
+    const Data d = draw(40, [](double a, double b) { return std::sin(a * b); });
+    for (Constants c : {Constants::None, Constants::Scale}) {
+        SearchConfig cfg;
+        cfg.constants = c;
+        cfg.max_complexity = 4;
+        cfg.precision_goal = 0.0;
+        std::vector<Expr> admitted;
+        SearchOptions opt;
+        opt.admitted = &admitted;
+        run_beam_search(d.x, d.y, 2, cfg, opt);
+        std::size_t maps = 0, squares = 0;
+        for (const Expr& e : admitted) {
+            const std::string t = render_formula(e);
+            maps += t == "(x - 1.0000)" || t == "(x + 1.0000)" || t == "(-x)" || t == "(1.0000 - x)";
+            squares += t == "(x * x)";
+        }
+        EXPECT_EQ(squares, 1u);
+        if (c == Constants::None) {
+            EXPECT_EQ(maps, 4u);
+        } else {
+            EXPECT_EQ(maps, 0u);
+        }
+    }
+}
