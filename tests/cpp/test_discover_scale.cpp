@@ -10,6 +10,7 @@
 #include "kiv/discover/fingerprint.hpp"
 #include "kiv/discover/fit.hpp"
 #include "kiv/discover/render.hpp"
+#include "kiv/discover/scaling.hpp"
 #include "kiv/discover/search.hpp"
 
 using namespace kiv::discover;
@@ -144,8 +145,8 @@ TEST(ScaledSearch, ScaleOfTheTargetScalesTheConstantsOnly) {
     }
 }
 
-// The front: ascending token counts, strictly falling rmse, each entry's score and rmse those of its
-// tokens as they stand; asking for it changes nothing else.
+// The front: ascending token counts, strictly falling rmse, each entry's rmse that of its tokens as they
+// stand and its score the ranked one; asking for it changes nothing else.
 TEST(ScaledSearch, FrontIsAParetoSetOfReportedFormulas) {
     const Data d = draw(120, [](double a, double b) { return std::sin(a) * 3.0 + 0.1 * b; });
     for (Constants c : {Constants::None, Constants::Scale}) {
@@ -160,7 +161,15 @@ TEST(ScaledSearch, FrontIsAParetoSetOfReportedFormulas) {
         for (std::size_t i = 0; i < with.front.size(); ++i) {
             const FrontEntry& e = with.front[i];
             EXPECT_EQ(std::bit_cast<std::uint64_t>(e.rmse), std::bit_cast<std::uint64_t>(rmse_of(e.tokens, d)));
-            EXPECT_EQ(e.score, penalised_score(e.rmse, e.tokens.size(), SearchConfig{}.complexity_penalty));
+            const double p = SearchConfig{}.complexity_penalty;
+            if (c == Constants::None) {
+                EXPECT_EQ(e.score, penalised_score(e.rmse, e.tokens.size(), p));
+            } else {
+                // Ranked with the map's four tokens, and the map's rmse, which the leaving-out rule keeps
+                // within 1e-6 (plus 1e-12 rms(y)) of the reported one.
+                EXPECT_LE(e.score, penalised_score(e.rmse, e.tokens.size() + kScaleTokens, p) * (1.0 + 1e-9));
+                EXPECT_GE(e.score, penalised_score(e.rmse, e.tokens.size(), p) * (1.0 - 1e-6) - 1e-11);
+            }
             if (i > 0) {
                 EXPECT_LT(with.front[i - 1].tokens.size(), e.tokens.size());
                 EXPECT_LT(e.rmse, with.front[i - 1].rmse);
@@ -213,4 +222,24 @@ TEST(ScaledSearch, AffineMapsOfAnAdmittedCandidateAreNotAdmitted) {
             EXPECT_EQ(maps, 0u);
         }
     }
+}
+
+// Progress under scaling reports the returned formula (with its constants) and the ranked score, which
+// never rises from one report to the next.
+TEST(ScaledSearch, ProgressReportsTheMappedFormulaWithScoresThatNeverRise) {
+    const Data d = draw(80, [](double a, double b) { return 2.0 * std::exp(-0.5 * a) + b; });
+    SearchConfig cfg;
+    cfg.constants = Constants::Scale;
+    cfg.max_complexity = 7;
+    cfg.beam_width = 200;
+    std::vector<FitResult> seen;
+    SearchOptions opt;
+    opt.progress = [&](std::uint64_t, const FitResult& best) { seen.push_back(best); };
+    const SearchOutcome out = run_beam_search(d.x, d.y, 2, cfg, opt);
+    ASSERT_TRUE(out.best);
+    ASSERT_GE(seen.size(), 2u);
+    for (std::size_t i = 1; i < seen.size(); ++i) EXPECT_LE(seen[i].score, seen[i - 1].score);
+    EXPECT_EQ(seen.back().tokens, out.best->tokens);
+    EXPECT_EQ(seen.back().formula, out.best->formula);
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(seen.back().score), std::bit_cast<std::uint64_t>(out.best->score));
 }

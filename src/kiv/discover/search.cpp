@@ -308,7 +308,7 @@ private:
         if (!options_.progress || !best_) return;
         if (scaled()) {
             // The formula as it would be returned, with its constants.
-            if (std::optional<FitResult> r = reported(best_->tokens)) options_.progress(level, *r);
+            if (std::optional<FitResult> r = reported(*best_)) options_.progress(level, *r);
             return;
         }
         best_->formula = render_formula(best_->tokens);
@@ -319,15 +319,16 @@ private:
 
     bool scaled() const noexcept { return config_.constants != Constants::None; }
 
-    // The formula returned for candidate tokens f: with scaling, its affine map's constants in the tokens
-    // (report_scaled), its score that of those tokens as they stand. None when f fails on a row.
-    std::optional<FitResult> reported(const Expr& f) const {
-        std::optional<Reported> rep = report_scaled(f, x_, y_, config_.complexity_penalty);
+    // The formula returned for a scaled candidate: its affine map's constants in the tokens (report_scaled),
+    // with the score the search ranked it by (so the best's score never rises from one report to the next,
+    // though the reported tokens may be fewer than the ranked count). None when it fails on a row.
+    std::optional<FitResult> reported(const FitResult& best) const {
+        std::optional<Reported> rep = report_scaled(best.tokens, x_, y_, config_.complexity_penalty);
         if (!rep) return std::nullopt;
         FitResult r;
         r.tokens = std::move(rep->tokens);
         r.complexity = r.tokens.size();
-        r.score = rep->score;
+        r.score = best.score;
         r.formula = render_formula(r.tokens);
         return r;
     }
@@ -337,13 +338,14 @@ private:
         if (scaled()) {
             // The best evaluated on every row when it was scored, so its map can be fitted; keep the
             // candidate as it stands should that fail all the same.
-            if (std::optional<FitResult> r = reported(best_->tokens)) return r;
+            if (std::optional<FitResult> r = reported(*best_)) return r;
         }
         best_->formula = render_formula(best_->tokens);
         return std::move(best_);
     }
 
-    // The front folded over the search, as reported: each kept candidate's returned formula, then, by
+    // The front folded over the search, as reported: each kept candidate's returned formula with its ranked
+    // score, then, by
     // ascending token count of those formulas (lower rmse first among equal counts), only those whose rmse
     // is strictly below that of every shorter one.
     std::vector<FrontEntry> front() const {
@@ -353,7 +355,10 @@ private:
             const Expr f = beam_.tokens_of(all[e.pos]);
             std::optional<Reported> rep = scaled() ? report_scaled(f, x_, y_, config_.complexity_penalty)
                                                    : report_plain(f, x_, y_, config_.complexity_penalty);
-            if (rep) reps.push_back(std::move(*rep));
+            if (!rep) continue;
+            // The score it was ranked by (in the plain search the same bits as its tokens' own).
+            rep->score = e.score;
+            reps.push_back(std::move(*rep));
         }
         std::stable_sort(reps.begin(), reps.end(), [](const Reported& p, const Reported& q) {
             if (p.tokens.size() != q.tokens.size()) return p.tokens.size() < q.tokens.size();

@@ -67,8 +67,9 @@ struct SearchOptions {
 };
 
 // One formula of a search's Pareto front, as reported: its tokens (fitted constants as constant tokens of
-// full precision), its score and its rmse (the score without the penalty), both from evaluating the
-// tokens as they stand on the rows.
+// full precision), the score the search ranked it by, and its rmse from evaluating the tokens as they stand
+// on the rows. Without scaling the score is that of the tokens too; with scaling it counts the map's four
+// tokens and the map's rmse before the leaving-out rule (see scaling.hpp), as the best's score does.
 struct FrontEntry {
     Expr tokens;
     double score = 0.0;
