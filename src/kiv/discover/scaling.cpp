@@ -157,17 +157,21 @@ std::optional<Reported> report_scaled(const Expr& f, const Columns& x, std::span
     values->resize(n);
 
     std::vector<Reported> options;
-    auto consider = [&](Expr tokens) {
-        if (auto r = measured(std::move(tokens), x, y, penalty)) options.push_back(std::move(*r));
+    std::vector<std::size_t> fitted;  // per option, the constants the map fitted
+    auto consider = [&](Expr tokens, std::size_t constants) {
+        if (auto r = measured(std::move(tokens), x, y, penalty)) {
+            options.push_back(std::move(*r));
+            fitted.push_back(constants);
+        }
     };
-    consider(f);
+    consider(f, 0);
     const Map map = fit_map(*values, y);
     if (map.flat) {
-        consider({Token::constant(map.a)});
+        consider({Token::constant(map.a)}, 1);
     } else {
-        consider(scaled(fit_slope(*values, y), f));
-        consider(offset(f, fit_offset(*values, y)));
-        consider(offset(scaled(map.b, f), map.a));
+        consider(scaled(fit_slope(*values, y), f), 1);
+        consider(offset(f, fit_offset(*values, y)), 1);
+        consider(offset(scaled(map.b, f), map.a), 2);
     }
     if (options.empty()) return std::nullopt;
 
@@ -182,13 +186,34 @@ std::optional<Reported> report_scaled(const Expr& f, const Columns& x, std::span
         for (const double t : y) rms = rms + (t / top) * (t / top);
         rms = top * std::sqrt(rms / static_cast<double>(n));
     }
-    const double allowed = least * (1.0 + kDropRelative) + kDropAbsolute * rms;
+    // Errors below the floor count as the floor, so that options equal but for rounding tie and the fewer
+    // constants win; above it, a constant must lower n·ln(rmse²) by more than ln(n) to stay.
+    const double floor = least * kDropRelative + kDropAbsolute * rms;
+    const double rows = static_cast<double>(n);
+    auto criterion = [&](std::size_t k) {
+        const double e = std::max(options[k].rmse, floor);
+        return e > 0.0 ? rows * (2.0 * std::log(e)) + static_cast<double>(fitted[k]) * std::log(rows)
+                       : -std::numeric_limits<double>::infinity();
+    };
+    // Of equal criteria: the fewest constants, then the fewest tokens, then the lower rmse, then the first.
+    auto before = [&](std::size_t k, std::size_t j, double ck, double cj) {
+        if (ck != cj) return ck < cj;
+        if (fitted[k] != fitted[j]) return fitted[k] < fitted[j];
+        if (options[k].tokens.size() != options[j].tokens.size()) {
+            return options[k].tokens.size() < options[j].tokens.size();
+        }
+        return options[k].rmse < options[j].rmse;
+    };
     const Reported* chosen = nullptr;
-    for (const Reported& r : options) {
-        if (!(r.rmse <= allowed)) continue;
-        if (!chosen || r.tokens.size() < chosen->tokens.size() ||
-            (r.tokens.size() == chosen->tokens.size() && r.rmse < chosen->rmse)) {
-            chosen = &r;
+    std::size_t at = 0;
+    double best = 0.0;
+    for (std::size_t k = 0; k < options.size(); ++k) {
+        if (!(options[k].rmse == options[k].rmse)) continue;
+        const double c = criterion(k);
+        if (!chosen || before(k, at, c, best)) {
+            chosen = &options[k];
+            at = k;
+            best = c;
         }
     }
     if (!chosen) {

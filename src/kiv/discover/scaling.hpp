@@ -21,9 +21,11 @@ inline constexpr std::size_t kScaleTokens = 4;
 // cancellation; and a running residual is taken this much lower before it may cut a candidate off.
 inline constexpr double kConfirmBelow = 1e-8;
 
-// The leaving-out rule of the reported formula: a term (a, or b with a refit of the other) is left out
-// when the rmse without it is at most rmse * (1 + kDropRelative) + kDropAbsolute * rms(y), the rmse being
-// that of the full map, all measured exactly on the reported tokens.
+// The leaving-out rule of the reported formula: of f, b*f, f + a and b*f + a (each refitted), the one with
+// the least n·ln(rmse²) + k·ln(n), k its fitted constants (an information criterion: a constant stays only
+// when it lowers the error by more than noise would), rmse measured exactly on the reported tokens and
+// taken as at least least_rmse * kDropRelative + kDropAbsolute * rms(y), so that on exact data every option
+// within rounding of the best ties and the fewest constants win; of ties, the fewest tokens.
 inline constexpr double kDropRelative = 1e-6;
 inline constexpr double kDropAbsolute = 1e-12;
 
