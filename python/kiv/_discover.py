@@ -336,8 +336,9 @@ def discover(X: npt.ArrayLike, y: npt.ArrayLike, *, feature_names: Sequence[str]
 
     front = _pareto([e for p in passes for e in (*p.front, p.best)])
     if settings.constants is None:
-        # find_formula's rule: the lowest score, the first pass's of equals.
-        chosen = min((p.best for p in passes), key=lambda e: e.score)
+        # find_formula's rule: the lowest score; of equals (exact fits, score 0) the shortest, as the front
+        # keeps it, then the first pass's.
+        chosen = min((p.best for p in passes), key=lambda e: (e.score, len(e.tokens)))
     else:
         chosen = min(front, key=lambda e: _criterion(e, rows, floor))
     last = passes[-1]
