@@ -16,7 +16,7 @@ import re
 import struct
 from collections.abc import Callable, Iterable, Mapping, Sequence
 from types import ModuleType
-from typing import Any, Final, NoReturn, TypeVar
+from typing import Any, Final, NoReturn, TypeVar, cast
 
 import numpy as np
 from numpy.typing import ArrayLike, NDArray
@@ -789,7 +789,8 @@ class Formula:
                 raise ValueError(f"front: a member's features {m._names!r} are not {self._names!r}")
             if m._rmse is None or math.isnan(m._rmse):
                 raise ValueError(f"front: the member {m.text!r} has no rmse")
-            if out and not (m.complexity > out[-1].complexity and m._rmse < out[-1]._rmse):
+            last = out[-1]._rmse if out else None
+            if last is not None and not (m.complexity > out[-1].complexity and m._rmse < last):
                 raise ValueError("front: members must come in strictly ascending complexity, each with a strictly "
                                  "lower rmse than the one before")
             out.append(Formula(m._tokens, self._names, error=m._error, settings=settings, rmse=m._rmse,
@@ -1278,7 +1279,7 @@ def _restore(tokens: Iterable[Sequence[object]], names: Iterable[object], error:
     members = []
     for m in front:
         try:
-            m_tokens, m_error, m_rmse, m_score, m_r2 = m  # type: ignore[misc]
+            m_tokens, m_error, m_rmse, m_score, m_r2 = cast(tuple[Any, Any, Any, Any, Any], m)
         except (TypeError, ValueError):
             raise ValueError(f"front: {m!r} is not a member's (tokens, error, rmse, score, r2)") from None
         members.append(Formula(m_tokens, names, error=m_error, rmse=m_rmse, score=m_score, r2=m_r2))
