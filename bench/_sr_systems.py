@@ -129,8 +129,10 @@ def sympy_nodes(fit):
 BUILTIN_KIV = {
     "kiv": {},                                                    # defaults; the cap is added by the runner
     "kiv-wide": {"max_complexity": 12, "beam_width": 8000, "time_limit": "budget"},
-    "kiv-scale": {"constants": "scale", "time_limit": "budget"},
-    "kiv-fit": {"constants": "fit", "time_limit": "budget"},
+    # With fitted constants, the settings of kiv-wide: under the time limit the search runs the defaults
+    # first and widens towards these while time is left.
+    "kiv-scale": {"constants": "scale", "max_complexity": 12, "beam_width": 8000, "time_limit": "budget"},
+    "kiv-fit": {"constants": "fit", "max_complexity": 12, "beam_width": 8000, "time_limit": "budget"},
 }
 NEEDS_CONSTANTS = ("kiv-scale", "kiv-fit")
 
