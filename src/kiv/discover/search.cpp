@@ -21,6 +21,7 @@
 #include "kiv/discover/admission.hpp"
 #include "kiv/discover/beam.hpp"
 #include "kiv/discover/budget.hpp"
+#include "kiv/discover/constfit.hpp"
 #include "kiv/discover/front.hpp"
 #include "kiv/discover/moments.hpp"
 #include "kiv/discover/ranking.hpp"
@@ -33,6 +34,11 @@
 
 namespace kiv::discover {
 namespace {
+
+// Fitting free constants: candidates taken as parents besides the front's, and the share of its parent's
+// rmse by which a fitted variant must improve on it to be kept.
+constexpr std::size_t kFitParents = 24;
+constexpr double kFitGain = 1e-3;
 
 // The seeds' scores on the pool, from their tokens (which raises the data errors): scores[i] and ok[i] = 1
 // for each seed that evaluates on every row. With target set, the score of each seed's best affine map.
@@ -73,6 +79,7 @@ public:
         SearchOutcome out;
         try {
             levels();
+            if (config_.constants == Constants::Fit && !goal_met()) fit_pass();
         } catch (const Halt&) {
             out.stopped = stop_.reason();
         } catch (const std::bad_alloc&) {
@@ -164,6 +171,7 @@ private:
                 const bool mapped = scaled() && seeds[i].front().kind != TokenKind::Const;
                 front_.take(seeds[i].size() + (mapped ? kScaleTokens : 0), {scores[i], i});
             }
+            if (ok[i] && fitting()) screen_.take({scores[i], i});
             if (ok[i] && (!best_ || best_->score > scores[i])) {
                 FitResult r;
                 r.tokens = seeds[i];
@@ -232,6 +240,7 @@ private:
             for (std::size_t i = 0; i < n; ++i) {
                 if (!ok[i]) continue;
                 ranking.take({scores[i], first + i});
+                if (fitting()) screen_.take({scores[i], first + i});
                 if (options_.front) front_.take(scorer_.ranked_complexity(all[first + i]), {scores[i], first + i});
             }
         }
@@ -318,6 +327,104 @@ private:
     bool goal_met() const { return best_ && best_->score <= config_.precision_goal; }
 
     bool scaled() const noexcept { return config_.constants != Constants::None; }
+    bool fitting() const noexcept { return config_.constants == Constants::Fit; }
+
+    // Free constants inside formulas, after the levels: the parents are the front's candidates (ascending
+    // complexity) and then the best kFitParents of the whole search by ranked score (the screen), each
+    // once. Every parent's variants (constfit.hpp) are fitted on the pool, one per task, each result in its
+    // own slot, and folded here in variant order, so the outcome is the same on any number of threads. A
+    // fitted variant is kept when its reported rmse is below its parent's by more than kFitGain of it; it
+    // joins the front and, with the score the search ranks by (its map's rmse times (tokens + map tokens)
+    // * penalty + 1), may become the best. A stop during the pass keeps the variants fitted by then.
+    void fit_pass() {
+        const CandidateStore& all = admission_.admitted();
+        std::vector<std::size_t> chosen;
+        auto choose = [&](std::size_t pos) {
+            if (std::find(chosen.begin(), chosen.end(), pos) == chosen.end()) chosen.push_back(pos);
+        };
+        for (const Scored& e : front_.entries()) choose(e.pos);
+        for (const Scored& e : std::move(screen_).ranked()) choose(e.pos);
+        const std::size_t rows = cache_.rows();
+        if (rows == 0 || chosen.empty()) return;
+
+        // The screen's sample: every k-th row from the first, at most kScreenRows of them.
+        const std::size_t stride = (rows + kScreenRows - 1) / kScreenRows;
+        Columns xs(x_.size());
+        std::vector<double> ys;
+        for (std::size_t r = 0; r < rows; r += stride) {
+            for (std::size_t j = 0; j < x_.size(); ++j) xs[j].push_back(x_[j][r]);
+            ys.push_back(y_[r]);
+        }
+
+        struct Parent {
+            Expr tokens;
+            double rmse = std::numeric_limits<double>::infinity();
+            double sample_sse = std::numeric_limits<double>::infinity();
+        };
+        std::vector<Parent> parents(chosen.size());
+        for (std::size_t i = 0; i < chosen.size(); ++i) parents[i].tokens = beam_.tokens_of(all[chosen[i]]);
+        // And exp(x) and exp(1/x) of each variable, which the search drops where they overflow on some row
+        // but whose fitted form exp(c*x) is a law of its own (decay, Boltzmann factors). A parent that fails
+        // counts as infinitely far from the target.
+        for (std::size_t j = 0; j < n_; ++j) {
+            parents.push_back({{Token::var(j), Token::oper(OpKind::Exp)}});
+            parents.push_back({{Token::var(j), Token::oper(OpKind::Recip), Token::oper(OpKind::Exp)}});
+        }
+        kiv::pool::parallel_for(parents.size(), 1, [&](std::size_t begin, std::size_t end) {
+            for (std::size_t i = begin; i < end; ++i) {
+                if (stop_.halted()) return;
+                if (auto rep = report_scaled(parents[i].tokens, x_, y_, config_.complexity_penalty)) {
+                    parents[i].rmse = rep->rmse;
+                }
+                if (auto sse = map_sse(parents[i].tokens, xs, ys)) parents[i].sample_sse = *sse;
+            }
+        });
+        stop_.check();
+
+        struct Job {
+            std::size_t parent;
+            Variant variant;
+        };
+        std::vector<Job> jobs;
+        for (std::size_t i = 0; i < parents.size(); ++i) {
+            if (!(parents[i].sample_sse > 0.0)) continue;  // exact already, or failing
+            for (Variant& v : variants_of(parents[i].tokens, x_, rows)) jobs.push_back({i, std::move(v)});
+        }
+        struct Done {
+            bool ran = false;
+            std::optional<Reported> rep;
+            double score = 0.0;
+            Expr g;
+        };
+        std::vector<Done> done(jobs.size());
+        const double penalty = config_.complexity_penalty;
+        kiv::pool::parallel_for(jobs.size(), 1, [&](std::size_t begin, std::size_t end) {
+            for (std::size_t i = begin; i < end; ++i) {
+                if (stop_.halted()) return;
+                const Parent& parent = parents[jobs[i].parent];
+                std::optional<Expr> g = fit_variant(jobs[i].variant, x_, y_, xs, ys, parent.sample_sse);
+                done[i].ran = true;
+                if (!g) continue;
+                std::optional<Reported> rep = report_scaled(*g, x_, y_, penalty);
+                if (!rep || !(rep->rmse < parent.rmse * (1.0 - kFitGain))) continue;
+                done[i].score = penalised_score(rep->rmse, g->size() + kScaleTokens, penalty);
+                done[i].rep = std::move(rep);
+                done[i].g = std::move(*g);
+            }
+        });
+        for (Done& d : done) {
+            if (!d.rep) continue;
+            if (options_.front) fitted_front_.push_back({d.rep->tokens, d.score, d.rep->rmse});
+            if (!best_ || d.score < best_->score) {
+                FitResult r;
+                r.tokens = std::move(d.g);
+                r.complexity = r.tokens.size();
+                r.score = d.score;
+                best_ = std::move(r);
+            }
+        }
+        stop_.check();
+    }
 
     // The formula returned for a scaled candidate: its affine map's constants in the tokens (report_scaled),
     // with the score the search ranked it by (so the best's score never rises from one report to the next,
@@ -360,6 +467,7 @@ private:
             rep->score = e.score;
             reps.push_back(std::move(*rep));
         }
+        reps.insert(reps.end(), fitted_front_.begin(), fitted_front_.end());
         std::stable_sort(reps.begin(), reps.end(), [](const Reported& p, const Reported& q) {
             if (p.tokens.size() != q.tokens.size()) return p.tokens.size() < q.tokens.size();
             return p.rmse < q.rmse;
@@ -390,6 +498,9 @@ private:
     const std::optional<TargetMoments> target_;  // with scaling: the target's running moments
     const LevelScorer scorer_;
     FrontFold front_;
+    // With fitting: the best kFitParents candidates of the whole search, and the fitted variants kept.
+    Ranking screen_{kFitParents, std::nullopt};
+    std::vector<Reported> fitted_front_;
 
     std::optional<FitResult> best_;
     std::uint64_t levels_done_ = 0;
@@ -404,10 +515,6 @@ std::optional<FitResult> beam_search(const Columns& x_data, std::span<const doub
 
 SearchOutcome run_beam_search(const Columns& x_data, std::span<const double> y_data, std::size_t n,
                               const SearchConfig& config, const SearchOptions& options) {
-    if (config.constants == Constants::Fit) {
-        throw std::invalid_argument("formula search: free constants inside formulas (constants=\"fit\") are not "
-                                    "available; use \"scale\"");
-    }
     // A scaled search takes probe points with no rational relation between the variables: with affine keys,
     // x1 = 2 x0 at every probe point would make x1 one candidate with x0.
     Search search(x_data, y_data, n, config, options,
