@@ -53,7 +53,7 @@ double sse_of(const std::vector<double>& v, std::span<const double> y, double a,
     return s;
 }
 
-// Solves m x = rhs (n <= kMaxFitParams + 2) by elimination with partial pivoting; false when singular.
+// Solves m x = rhs (n <= kMaxFitParams) by elimination with partial pivoting; false when singular.
 constexpr std::size_t kMaxUnknowns = kMaxFitParams + 2;
 using Square = std::array<std::array<double, kMaxUnknowns>, kMaxUnknowns>;
 bool solve(Square m, std::array<double, kMaxUnknowns> rhs, std::size_t n, std::array<double, kMaxUnknowns>& x) {
@@ -130,7 +130,7 @@ std::vector<std::vector<double>> starts(std::initializer_list<double> values) {
 
 std::optional<ParamFit> fit_params(const Expr& g, const Columns& x, std::span<const double> y,
                                    std::span<const double> start, int steps) {
-    const std::size_t k = std::min(start.size(), kMaxFitParams), n = y.size(), m = k + 2;
+    const std::size_t k = std::min(start.size(), kMaxFitParams), n = y.size();
     if (n == 0) return std::nullopt;
     ParamFit fit;
     fit.params.assign(start.begin(), start.begin() + static_cast<std::ptrdiff_t>(k));
@@ -139,47 +139,72 @@ std::optional<ParamFit> fit_params(const Expr& g, const Columns& x, std::span<co
     fit_map(cur.value, y, fit.a, fit.b);
     fit.sse = sse_of(cur.value, y, fit.a, fit.b);
     if (!std::isfinite(fit.sse)) return std::nullopt;
+    if (k == 0) return fit;
 
     double damp = kDampStart;
     Square normal{};
     std::array<double, kMaxUnknowns> gradient{};
     bool stale = true;  // the normal equations belong to an older point
     Pass trial;
-    std::vector<double> next(k);
+    std::vector<double> next(k), column(n), centred(n);
     for (int step = 0; step < steps && fit.sse > 0.0; ++step) {
         if (stale) {
-            // Unknowns: the constants, then a, then b; the residual's derivatives b*dg/dc, 1 and g.
+            // The residual's derivative by each constant, b * dg/dc, with its parts along 1 and along g
+            // taken out (a and b follow the constants by least squares: Kaufman's form of the projection).
+            double mg = 0.0;
+            for (std::size_t i = 0; i < n; ++i) mg = mg + cur.value[i];
+            mg = mg / static_cast<double>(n);
+            double gg = 0.0;
+            for (std::size_t i = 0; i < n; ++i) {
+                centred[i] = cur.value[i] - mg;
+                gg = gg + centred[i] * centred[i];
+            }
+            std::array<std::vector<double>, kMaxFitParams> j;
+            for (std::size_t c = 0; c < k; ++c) {
+                double mu = 0.0, ug = 0.0;
+                for (std::size_t i = 0; i < n; ++i) {
+                    column[i] = fit.b * cur.grad[i][c];
+                    mu = mu + column[i];
+                }
+                mu = mu / static_cast<double>(n);
+                for (std::size_t i = 0; i < n; ++i) {
+                    column[i] = column[i] - mu;
+                    ug = ug + column[i] * centred[i];
+                }
+                const double along = gg > 0.0 ? ug / gg : 0.0;
+                for (std::size_t i = 0; i < n; ++i) column[i] = column[i] - along * centred[i];
+                j[c] = column;
+            }
             normal = {};
             gradient = {};
             for (std::size_t i = 0; i < n; ++i) {
-                std::array<double, kMaxUnknowns> j{};
-                for (std::size_t c = 0; c < k; ++c) j[c] = fit.b * cur.grad[i][c];
-                j[k] = 1.0;
-                j[k + 1] = cur.value[i];
                 const double r = (fit.b * cur.value[i] + fit.a) - y[i];
-                for (std::size_t p = 0; p < m; ++p) {
-                    for (std::size_t q = 0; q < m; ++q) normal[p][q] = normal[p][q] + j[p] * j[q];
-                    gradient[p] = gradient[p] + j[p] * r;
+                for (std::size_t p = 0; p < k; ++p) {
+                    for (std::size_t q = 0; q < k; ++q) normal[p][q] = normal[p][q] + j[p][i] * j[q][i];
+                    gradient[p] = gradient[p] + j[p][i] * r;
                 }
             }
             stale = false;
         }
         Square damped = normal;
         std::array<double, kMaxUnknowns> rhs{};
-        for (std::size_t p = 0; p < m; ++p) {
+        for (std::size_t p = 0; p < k; ++p) {
             const double d = normal[p][p] > 0.0 ? normal[p][p] : 1.0;
             damped[p][p] = damped[p][p] + damp * d;
             rhs[p] = -gradient[p];
         }
         std::array<double, kMaxUnknowns> delta{};
-        if (!solve(damped, rhs, m, delta)) {
+        if (!solve(damped, rhs, k, delta)) {
             damp = damp * kDampUp;
+            if (damp > 1e16) break;
             continue;
         }
         for (std::size_t c = 0; c < k; ++c) next[c] = fit.params[c] + delta[c];
-        const double a = fit.a + delta[k], b = fit.b + delta[k + 1];
-        double sse = std::numeric_limits<double>::infinity();
-        if (run_pass(g, x, n, next, trial)) sse = sse_of(trial.value, y, a, b);
+        double a = 0.0, b = 0.0, sse = std::numeric_limits<double>::infinity();
+        if (run_pass(g, x, n, next, trial)) {
+            fit_map(trial.value, y, a, b);
+            sse = sse_of(trial.value, y, a, b);
+        }
         if (sse < fit.sse) {
             const double gain = (fit.sse - sse) / fit.sse;
             fit.params = next;
