@@ -130,8 +130,8 @@ TEST(Variants, StartAtTheParentAndCarryConstantTokens) {
     for (const Variant& v : variants_of(inv, x, 120)) {
         const auto g = fit_variant(v, x, y, x, y, map_sse(inv, x, y).value());
         if (!g) continue;
-        for (const Token& t : *g) EXPECT_NE(t.kind, TokenKind::Param);
-        found = found || rmse_of(*g, x, y) < 1e-12;  // the map is applied by the caller; here b = 1, a = 0
+        for (const Token& t : g->tokens) EXPECT_NE(t.kind, TokenKind::Param);
+        found = found || rmse_of(g->tokens, x, y) < 1e-12;  // the map is applied by the caller; here b = 1, a = 0
     }
     EXPECT_TRUE(found);
 }

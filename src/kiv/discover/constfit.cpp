@@ -114,14 +114,17 @@ Expr spliced(const Expr& f, std::size_t begin, std::size_t end, std::initializer
     return e;
 }
 
-// Starts of one constant, the first kept and the rest without repeats.
-std::vector<std::vector<double>> starts(std::initializer_list<double> values) {
+// Starts of a new constant after the existing ones (base): base with each value appended, the first kept
+// and the rest without repeats.
+std::vector<std::vector<double>> starts(std::span<const double> base, std::initializer_list<double> values) {
     std::vector<std::vector<double>> out;
     for (const double v : values) {
         if (!std::isfinite(v)) continue;
         bool seen = false;
-        for (const auto& s : out) seen = seen || s[0] == v;
-        if (!seen) out.push_back({v});
+        for (const auto& s : out) seen = seen || s.back() == v;
+        if (seen) continue;
+        out.emplace_back(base.begin(), base.end());
+        out.back().push_back(v);
     }
     return out;
 }
@@ -237,12 +240,12 @@ std::optional<double> map_sse(const Expr& g, const Columns& x, std::span<const d
     return f->sse;
 }
 
-std::vector<Variant> variants_of(const Expr& f, const Columns& x, std::size_t rows) {
+std::vector<Variant> variants_of(const Expr& f, const Columns& x, std::size_t rows, std::span<const double> base) {
     std::vector<Variant> out;
-    if (!stack_depth(f, x.size())) return out;
+    if (base.size() >= kMaxFitParams || !stack_depth(f, x.size())) return out;
     std::size_t leaves = 0;
     for (const Token& t : f) leaves += t.kind == TokenKind::Var;
-    const Token c0 = Token::param(0, 0.0), mul = Token::oper(OpKind::Mul), add = Token::oper(OpKind::Add);
+    const Token c0 = Token::param(base.size(), 0.0), mul = Token::oper(OpKind::Mul), add = Token::oper(OpKind::Add);
     for (std::size_t p = 0; p < f.size(); ++p) {
         const Token& t = f[p];
         if (t.kind == TokenKind::Op && arity(t.op) == 1) {
@@ -252,25 +255,25 @@ std::vector<Variant> variants_of(const Expr& f, const Columns& x, std::size_t ro
                                t.op == OpKind::Sin || t.op == OpKind::Cos;
             if (!factor && !shift) continue;
             const double s = spread(f, b, p, x);
-            if (factor) out.push_back({spliced(f, p, p, {c0, mul}), starts({1.0, 1.0 / s, -1.0 / s})});
-            if (shift) out.push_back({spliced(f, p, p, {c0, add}), starts({0.0, s, -s})});
+            if (factor) out.push_back({spliced(f, p, p, {c0, mul}), starts(base, {1.0, 1.0 / s, -1.0 / s})});
+            if (shift) out.push_back({spliced(f, p, p, {c0, add}), starts(base, {0.0, s, -s})});
         } else if (t.kind == TokenKind::Var && t.index < x.size()) {
-            if (leaves >= 2) out.push_back({spliced(f, p + 1, p + 1, {c0, mul}), starts({1.0, -1.0, 2.0})});
+            if (leaves >= 2) out.push_back({spliced(f, p + 1, p + 1, {c0, mul}), starts(base, {1.0, -1.0, 2.0})});
             const std::vector<double>& col = x[t.index];
             bool positive = rows > 0 && col.size() >= rows;
             for (std::size_t r = 0; positive && r < rows; ++r) positive = col[r] > 0.0;
             if (positive) {
                 out.push_back({spliced(f, p, p + 1, {t, Token::oper(OpKind::Ln), c0, mul, Token::oper(OpKind::Exp)}),
-                               starts({1.0, -1.0, 2.0, 0.5})});
+                               starts(base, {1.0, -1.0, 2.0, 0.5})});
             }
         } else if (t.kind == TokenKind::Const) {
-            out.push_back({spliced(f, p, p + 1, {c0}), starts({t.value, t.value == 1.0 ? -1.0 : 1.0, 2.0})});
+            out.push_back({spliced(f, p, p + 1, {c0}), starts(base, {t.value, t.value == 1.0 ? -1.0 : 1.0, 2.0})});
         }
     }
     return out;
 }
 
-std::optional<Expr> fit_variant(const Variant& v, const Columns& x, std::span<const double> y, const Columns& x_s,
+std::optional<Fitted> fit_variant(const Variant& v, const Columns& x, std::span<const double> y, const Columns& x_s,
                                 std::span<const double> y_s, double parent_sse_sample) {
     const std::vector<double>* best = nullptr;
     std::vector<double> screened;
@@ -289,7 +292,11 @@ std::optional<Expr> fit_variant(const Variant& v, const Columns& x, std::span<co
     for (const double c : full->params) {
         if (!std::isfinite(c)) return std::nullopt;
     }
-    return with_constants(v.tokens, full->params);
+    Fitted out{with_constants(v.tokens, full->params), v.tokens, full->params};
+    for (Token& t : out.free) {
+        if (t.kind == TokenKind::Param) t.value = full->params[t.index];
+    }
+    return out;
 }
 
 }  // namespace kiv::discover

@@ -84,16 +84,24 @@ struct Variant {
 // for each variable leaf a factor (x -> c*x, when f has two leaves or more) and, on a column positive on
 // every row, a power (x -> exp(c*ln x)). Starts: the parent's value, then values scaled to the argument's
 // spread on the rows (rms of the argument s: c = 1/s, -1/s; f + c: c = s, -s; powers -1, 2, 0.5).
-std::vector<Variant> variants_of(const Expr& f, const Columns& x, std::size_t rows);
+//
+// f may carry free constants already (Param tokens 0..k-1 holding their values, base the same values): the
+// new constant is Param k, and every start begins with base. None when f has kMaxFitParams already.
+std::vector<Variant> variants_of(const Expr& f, const Columns& x, std::size_t rows,
+                                 std::span<const double> base = {});
 
 // g with its Param tokens replaced by constant tokens of the given values.
 Expr with_constants(const Expr& g, std::span<const double> params);
 
 // The fit of one variant: each start screened on the sample (x_s, y_s) for kScreenSteps, then the best
 // start (lowest sse, the earlier of equals) fitted on every row for kFitSteps. None when no start beats
-// parent_sse_sample on the sample (the parent's sse of its best map there), or the full fit fails. The
-// tokens carry the fitted constants as constant tokens.
-std::optional<Expr> fit_variant(const Variant& v, const Columns& x, std::span<const double> y, const Columns& x_s,
+// parent_sse_sample on the sample (the parent's sse of its best map there), or the full fit fails.
+struct Fitted {
+    Expr tokens;                 // the constants as constant tokens
+    Expr free;                   // the constants as Param tokens holding the fitted values
+    std::vector<double> params;  // the fitted values
+};
+std::optional<Fitted> fit_variant(const Variant& v, const Columns& x, std::span<const double> y, const Columns& x_s,
                                 std::span<const double> y_s, double parent_sse_sample);
 
 // sse of the best map a + b*g of a formula without free constants on the rows (least squares); none when it

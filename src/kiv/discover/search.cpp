@@ -12,6 +12,7 @@
 #include "kiv/discover/search.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 #include <new>
 #include <stdexcept>
@@ -39,6 +40,8 @@ namespace {
 // rmse by which a fitted variant must improve on it to be kept.
 constexpr std::size_t kFitParents = 24;
 constexpr double kFitGain = 1e-3;
+// Kept variants of the first round that get a second constant.
+constexpr std::size_t kFitAgain = 8;
 
 // The seeds' scores on the pool, from their tokens (which raises the data errors): scores[i] and ok[i] = 1
 // for each seed that evaluates on every row. With target set, the score of each seed's best affine map.
@@ -329,11 +332,24 @@ private:
     bool scaled() const noexcept { return config_.constants != Constants::None; }
     bool fitting() const noexcept { return config_.constants == Constants::Fit; }
 
+    struct FitParent {
+        Expr tokens;                 // free constants (if any) as Param tokens holding their values
+        std::vector<double> params;  // those values
+        double rmse = std::numeric_limits<double>::infinity();
+        double sample_sse = std::numeric_limits<double>::infinity();
+    };
+    struct FitKept {
+        Fitted fitted;
+        Reported rep;
+        double score = 0.0;
+    };
+
     // Free constants inside formulas, after the levels: the parents are the front's candidates (ascending
     // complexity) and then the best kFitParents of the whole search by ranked score (the screen), each
     // once. Every parent's variants (constfit.hpp) are fitted on the pool, one per task, each result in its
     // own slot, and folded here in variant order, so the outcome is the same on any number of threads. A
-    // fitted variant is kept when its reported rmse is below its parent's by more than kFitGain of it; it
+    // fitted variant is kept when its reported rmse is below its parent's by more than kFitGain of it and
+    // kDropAbsolute * rms(y); the best kFitAgain kept get a second round with one more constant. A kept one
     // joins the front and, with the score the search ranks by (its map's rmse times (tokens + map tokens)
     // * penalty + 1), may become the best. A stop during the pass keeps the variants fitted by then.
     void fit_pass() {
@@ -356,74 +372,105 @@ private:
             ys.push_back(y_[r]);
         }
 
-        struct Parent {
-            Expr tokens;
-            double rmse = std::numeric_limits<double>::infinity();
-            double sample_sse = std::numeric_limits<double>::infinity();
-        };
-        std::vector<Parent> parents(chosen.size());
+        std::vector<FitParent> parents(chosen.size());
         for (std::size_t i = 0; i < chosen.size(); ++i) parents[i].tokens = beam_.tokens_of(all[chosen[i]]);
         // And exp(x) and exp(1/x) of each variable, which the search drops where they overflow on some row
         // but whose fitted form exp(c*x) is a law of its own (decay, Boltzmann factors). A parent that fails
         // counts as infinitely far from the target.
         for (std::size_t j = 0; j < n_; ++j) {
-            parents.push_back({{Token::var(j), Token::oper(OpKind::Exp)}});
-            parents.push_back({{Token::var(j), Token::oper(OpKind::Recip), Token::oper(OpKind::Exp)}});
+            parents.emplace_back().tokens = {Token::var(j), Token::oper(OpKind::Exp)};
+            parents.emplace_back().tokens = {Token::var(j), Token::oper(OpKind::Recip), Token::oper(OpKind::Exp)};
         }
+        // The first round; then the best kFitAgain of what it kept, by score, each with one more constant.
+        std::vector<FitKept> kept = fit_round(std::move(parents), xs, ys, rows);
+        std::vector<std::size_t> order(kept.size());
+        for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+        std::stable_sort(order.begin(), order.end(),
+                         [&](std::size_t p, std::size_t q) { return kept[p].score < kept[q].score; });
+        std::vector<FitParent> again;
+        for (std::size_t i = 0; i < order.size() && again.size() < kFitAgain; ++i) {
+            const FitKept& k = kept[order[i]];
+            FitParent& p = again.emplace_back();
+            p.tokens = k.fitted.free;
+            p.params = k.fitted.params;
+            p.rmse = k.rep.rmse;
+        }
+        take_fitted(std::move(kept));
+        // Not when the first round met the goal.
+        if (!goal_met()) take_fitted(fit_round(std::move(again), xs, ys, rows));
+        stop_.check();
+    }
+
+    // Kept variants into the front and the best, in order.
+    void take_fitted(std::vector<FitKept>&& kept) {
+        for (FitKept& k : kept) {
+            if (options_.front) {
+                fitted_front_.push_back(k.rep);
+                fitted_front_.back().score = k.score;
+            }
+            if (!best_ || k.score < best_->score) {
+                FitResult r;
+                r.tokens = std::move(k.fitted.tokens);
+                r.complexity = r.tokens.size();
+                r.score = k.score;
+                best_ = std::move(r);
+            }
+        }
+    }
+
+    // One round of fitting: each parent's reported rmse (unless known) and its map's sse on the sample, then
+    // its variants with one more constant, fitted on the pool and kept by the rule above, in variant order.
+    // Stops early (keeping what is done) when the search is stopped.
+    std::vector<FitKept> fit_round(std::vector<FitParent> parents, const Columns& xs, std::span<const double> ys,
+                                   std::size_t rows) const {
+        const double penalty = config_.complexity_penalty;
+        // Gains below this are rounding, not fit: rms(y) * kDropAbsolute, as the leaving-out rule has it.
+        double top = 0.0, rms = 0.0;
+        for (const double t : y_) top = std::max(top, std::fabs(t));
+        if (top > 0.0) {
+            for (const double t : y_) rms = rms + (t / top) * (t / top);
+            rms = top * std::sqrt(rms / static_cast<double>(y_.size()));
+        }
+        const double floor = kDropAbsolute * rms;
         kiv::pool::parallel_for(parents.size(), 1, [&](std::size_t begin, std::size_t end) {
             for (std::size_t i = begin; i < end; ++i) {
                 if (stop_.halted()) return;
-                if (auto rep = report_scaled(parents[i].tokens, x_, y_, config_.complexity_penalty)) {
-                    parents[i].rmse = rep->rmse;
+                FitParent& p = parents[i];
+                if (p.params.empty()) {
+                    if (auto rep = report_scaled(p.tokens, x_, y_, penalty)) p.rmse = rep->rmse;
                 }
-                if (auto sse = map_sse(parents[i].tokens, xs, ys)) parents[i].sample_sse = *sse;
+                if (auto sse = map_sse(p.tokens, xs, ys)) p.sample_sse = *sse;
             }
         });
-        stop_.check();
-
         struct Job {
             std::size_t parent;
             Variant variant;
         };
         std::vector<Job> jobs;
-        for (std::size_t i = 0; i < parents.size(); ++i) {
-            if (!(parents[i].sample_sse > 0.0)) continue;  // exact already, or failing
-            for (Variant& v : variants_of(parents[i].tokens, x_, rows)) jobs.push_back({i, std::move(v)});
+        for (std::size_t i = 0; i < parents.size() && !stop_.halted(); ++i) {
+            if (!(parents[i].sample_sse > 0.0)) continue;  // exact already
+            for (Variant& v : variants_of(parents[i].tokens, x_, rows, parents[i].params)) {
+                jobs.push_back({i, std::move(v)});
+            }
         }
-        struct Done {
-            bool ran = false;
-            std::optional<Reported> rep;
-            double score = 0.0;
-            Expr g;
-        };
-        std::vector<Done> done(jobs.size());
-        const double penalty = config_.complexity_penalty;
+        std::vector<std::optional<FitKept>> done(jobs.size());
         kiv::pool::parallel_for(jobs.size(), 1, [&](std::size_t begin, std::size_t end) {
             for (std::size_t i = begin; i < end; ++i) {
                 if (stop_.halted()) return;
-                const Parent& parent = parents[jobs[i].parent];
-                std::optional<Expr> g = fit_variant(jobs[i].variant, x_, y_, xs, ys, parent.sample_sse);
-                done[i].ran = true;
+                const FitParent& parent = parents[jobs[i].parent];
+                std::optional<Fitted> g = fit_variant(jobs[i].variant, x_, y_, xs, ys, parent.sample_sse);
                 if (!g) continue;
-                std::optional<Reported> rep = report_scaled(*g, x_, y_, penalty);
-                if (!rep || !(rep->rmse < parent.rmse * (1.0 - kFitGain))) continue;
-                done[i].score = penalised_score(rep->rmse, g->size() + kScaleTokens, penalty);
-                done[i].rep = std::move(rep);
-                done[i].g = std::move(*g);
+                std::optional<Reported> rep = report_scaled(g->tokens, x_, y_, penalty);
+                if (!rep || !(rep->rmse < parent.rmse * (1.0 - kFitGain) - floor)) continue;
+                const double score = penalised_score(rep->rmse, g->tokens.size() + kScaleTokens, penalty);
+                done[i] = FitKept{std::move(*g), std::move(*rep), score};
             }
         });
-        for (Done& d : done) {
-            if (!d.rep) continue;
-            if (options_.front) fitted_front_.push_back({d.rep->tokens, d.score, d.rep->rmse});
-            if (!best_ || d.score < best_->score) {
-                FitResult r;
-                r.tokens = std::move(d.g);
-                r.complexity = r.tokens.size();
-                r.score = d.score;
-                best_ = std::move(r);
-            }
+        std::vector<FitKept> out;
+        for (std::optional<FitKept>& d : done) {
+            if (d) out.push_back(std::move(*d));
         }
-        stop_.check();
+        return out;
     }
 
     // The formula returned for a scaled candidate: its affine map's constants in the tokens (report_scaled),
