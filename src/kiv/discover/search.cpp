@@ -374,12 +374,14 @@ private:
 
         std::vector<FitParent> parents(chosen.size());
         for (std::size_t i = 0; i < chosen.size(); ++i) parents[i].tokens = beam_.tokens_of(all[chosen[i]]);
-        // And exp(x) and exp(1/x) of each variable, which the search drops where they overflow on some row
-        // but whose fitted form exp(c*x) is a law of its own (decay, Boltzmann factors). A parent that fails
+        // And exp(x), exp(1/x) and 1/x of each variable: the search drops the first two where they overflow
+        // on some row, and the map makes 1/x one candidate with many others, but their fitted forms exp(c*x)
+        // and 1/(x + c) are laws of their own (decay, Boltzmann factors, saturation). A parent that fails
         // counts as infinitely far from the target.
         for (std::size_t j = 0; j < n_; ++j) {
             parents.emplace_back().tokens = {Token::var(j), Token::oper(OpKind::Exp)};
             parents.emplace_back().tokens = {Token::var(j), Token::oper(OpKind::Recip), Token::oper(OpKind::Exp)};
+            parents.emplace_back().tokens = {Token::var(j), Token::oper(OpKind::Recip)};
         }
         // The first round; then the best kFitAgain of what it kept, by score, each with one more constant.
         std::vector<FitKept> kept = fit_round(std::move(parents), xs, ys, rows);
