@@ -361,7 +361,8 @@ private:
         for (const Scored& e : front_.entries()) choose(e.pos);
         for (const Scored& e : std::move(screen_).ranked()) choose(e.pos);
         const std::size_t rows = cache_.rows();
-        if (rows == 0 || chosen.empty()) return;
+        // The fit reads a target value for every row (a caller may hand a target of another length).
+        if (rows == 0 || y_.size() != rows || chosen.empty()) return;
 
         // The screen's sample: every k-th row from the first, at most kScreenRows of them.
         const std::size_t stride = (rows + kScreenRows - 1) / kScreenRows;
