@@ -100,6 +100,11 @@ TEST(FitParams, RecoversAConstantInsideAnExponential) {
     // A start where a row fails gives nothing.
     const double bad[] = {1000.0};
     EXPECT_FALSE(fit_params(g, x, y, bad, kFitSteps));
+    // Nor a formula that cannot evaluate, or a target longer than the columns.
+    EXPECT_FALSE(fit_params({Token::var(0), Token::oper(OpKind::Add)}, x, y, start, kFitSteps));
+    std::vector<double> longer = y;
+    longer.push_back(1.0);
+    EXPECT_FALSE(fit_params(g, x, longer, start, kFitSteps));
 }
 
 // The variants' first start is the parent; the power of a leaf only on a positive column; what the fit of

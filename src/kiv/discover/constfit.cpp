@@ -134,7 +134,10 @@ std::vector<std::vector<double>> starts(std::span<const double> base, std::initi
 std::optional<ParamFit> fit_params(const Expr& g, const Columns& x, std::span<const double> y,
                                    std::span<const double> start, int steps) {
     const std::size_t k = std::min(start.size(), kMaxFitParams), n = y.size();
-    if (n == 0) return std::nullopt;
+    if (n == 0 || !stack_depth(g, x.size())) return std::nullopt;
+    for (const std::vector<double>& column : x) {
+        if (column.size() < n) return std::nullopt;
+    }
     ParamFit fit;
     fit.params.assign(start.begin(), start.begin() + static_cast<std::ptrdiff_t>(k));
     Pass cur;

@@ -68,7 +68,8 @@ bool eval_dual(const Expr& g, const Columns& x, std::size_t rows, std::span<cons
 // Fits the free constants of g (well-formed, k = start.size() Param tokens) and the map a + b*g to the rows
 // by damped Gauss-Newton (Levenberg-Marquardt, Marquardt's diagonal scaling) from start, a and b first set
 // by least squares at start, for at most `steps` trial steps; sums in row order, so the result is the same
-// on every thread. Every column of x must hold y.size() rows. None when g fails on a row at the start.
+// on every thread. None when g fails on a row at the start, is not well formed over x's columns, or a column
+// holds fewer rows than y.
 std::optional<ParamFit> fit_params(const Expr& g, const Columns& x, std::span<const double> y,
                                    std::span<const double> start, int steps);
 
