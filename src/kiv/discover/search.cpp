@@ -373,17 +373,18 @@ private:
             ys.push_back(y_[r]);
         }
 
-        std::vector<FitParent> parents(chosen.size());
-        for (std::size_t i = 0; i < chosen.size(); ++i) parents[i].tokens = beam_.tokens_of(all[chosen[i]]);
-        // And exp(x), exp(1/x) and 1/x of each variable: the search drops the first two where they overflow
-        // on some row, and the map makes 1/x one candidate with many others, but their fitted forms exp(c*x)
-        // and 1/(x + c) are laws of their own (decay, Boltzmann factors, saturation). A parent that fails
-        // counts as infinitely far from the target.
+        // First exp(x), exp(1/x) and 1/x of each variable: the search drops the first two where they
+        // overflow on some row, and the map makes 1/x one candidate with many others, but their fitted forms
+        // exp(c*x) and 1/(x + c) are laws of their own (decay, Boltzmann factors, saturation), and cheap, so
+        // they come first should a deadline cut the pass. A parent that fails counts as infinitely far from
+        // the target. Then the chosen candidates.
+        std::vector<FitParent> parents;
         for (std::size_t j = 0; j < n_; ++j) {
             parents.emplace_back().tokens = {Token::var(j), Token::oper(OpKind::Exp)};
             parents.emplace_back().tokens = {Token::var(j), Token::oper(OpKind::Recip), Token::oper(OpKind::Exp)};
             parents.emplace_back().tokens = {Token::var(j), Token::oper(OpKind::Recip)};
         }
+        for (const std::size_t pos : chosen) parents.emplace_back().tokens = beam_.tokens_of(all[pos]);
         // The first round; then the best kFitAgain of what it kept, by score, each with one more constant.
         std::vector<FitKept> kept = fit_round(std::move(parents), xs, ys, rows);
         std::vector<std::size_t> order(kept.size());
