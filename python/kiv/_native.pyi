@@ -49,7 +49,8 @@ class SearchDefaults(TypedDict):
 search_defaults: SearchDefaults
 
 # The settings by keyword only, each defaulting to search_defaults; precision_goal relative to rms(y).
-# constants: None, "scale" (each candidate as its best map a + b*f) or "fit" (refused: ValueError).
+# constants: None, "scale" (each candidate as its best map a + b*f) or "fit" (as "scale", then free constants
+# inside the formula fitted to the rows for the promising candidates).
 # Returns (tokens, score, rmse, r2, stop reason, levels fitted in full, front), or None; front holds
 # (tokens, score, rmse, r2, complexity) per token count, ascending, with strictly falling rmse.
 def _discover(

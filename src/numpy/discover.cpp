@@ -165,7 +165,7 @@ int to_flag(PyObject* obj, void* out) {
     return 1;
 }
 
-// The constants setting: None, "scale" or "fit" (free constants inside formulas, not available yet).
+// The constants setting: None, "scale" or "fit".
 int to_constants(PyObject* obj, void* out) {
     Constants& c = *static_cast<Constants*>(out);
     if (obj == Py_None) {
@@ -178,10 +178,8 @@ int to_constants(PyObject* obj, void* out) {
             return 1;
         }
         if (PyUnicode_CompareWithASCIIString(obj, "fit") == 0) {
-            PyErr_SetString(PyExc_ValueError,
-                            "constants=\"fit\" (free constants fitted inside formulas) is not available in this "
-                            "version; use constants=\"scale\" or None");
-            return 0;
+            c = Constants::Fit;
+            return 1;
         }
     }
     PyErr_Format(PyExc_ValueError, "constants must be None, \"scale\" or \"fit\", got %R", obj);
@@ -520,8 +518,8 @@ PyMethodDef g_methods[] = {
      "takes its default from search_defaults (the core's own). precision_goal is relative to the root mean "
      "square of y (absolute when that is 0). progress, when given, is called as progress(level, tokens, score, "
      "rmse, r2). constants: None (the formula as it stands), \"scale\" (each candidate f scored and returned as "
-     "its best least-squares map a + b*f, terms that do not change the error left out) or \"fit\" (not "
-     "available: ValueError). Returns None or (tokens, score, rmse, r2, stop_reason, levels, front); "
+     "its best least-squares map a + b*f, terms that do not change the error left out) or \"fit\" (as \"scale\", "
+     "then free constants inside the formula fitted to the rows for the promising candidates). Returns None or (tokens, score, rmse, r2, stop_reason, levels, front); "
      "stop_reason 0 none, 1 requested, 2 deadline; front a tuple of (tokens, score, rmse, r2, complexity), "
      "the best formula per token count over the search, ascending, each with a strictly lower rmse than every "
      "shorter one; fitted constants are constant tokens (0, 0, value) at full precision."},

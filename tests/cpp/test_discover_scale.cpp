@@ -180,11 +180,6 @@ TEST(ScaledSearch, FrontIsAParetoSetOfReportedFormulas) {
     }
 }
 
-TEST(ScaledSearch, FreeConstantsAreRefused) {
-    const Data d = draw(20, [](double a, double) { return a; });
-    EXPECT_THROW(run(d, Constants::Fit), std::invalid_argument);
-}
-
 // A target with a NaN scores NaN everywhere: the best is a candidate as it stands, never constants fitted to
 // NaN.
 TEST(ScaledSearch, NaNTargetGetsNoNaNConstants) {

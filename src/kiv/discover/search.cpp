@@ -12,6 +12,7 @@
 #include "kiv/discover/search.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 #include <new>
 #include <stdexcept>
@@ -21,6 +22,7 @@
 #include "kiv/discover/admission.hpp"
 #include "kiv/discover/beam.hpp"
 #include "kiv/discover/budget.hpp"
+#include "kiv/discover/constfit.hpp"
 #include "kiv/discover/front.hpp"
 #include "kiv/discover/moments.hpp"
 #include "kiv/discover/ranking.hpp"
@@ -33,6 +35,13 @@
 
 namespace kiv::discover {
 namespace {
+
+// Fitting free constants: candidates taken as parents besides the front's, and the share of its parent's
+// rmse by which a fitted variant must improve on it to be kept.
+constexpr std::size_t kFitParents = 24;
+constexpr double kFitGain = 1e-3;
+// Kept variants of the first round that get a second constant.
+constexpr std::size_t kFitAgain = 8;
 
 // The seeds' scores on the pool, from their tokens (which raises the data errors): scores[i] and ok[i] = 1
 // for each seed that evaluates on every row. With target set, the score of each seed's best affine map.
@@ -73,6 +82,7 @@ public:
         SearchOutcome out;
         try {
             levels();
+            if (config_.constants == Constants::Fit && !goal_met()) fit_pass();
         } catch (const Halt&) {
             out.stopped = stop_.reason();
         } catch (const std::bad_alloc&) {
@@ -164,6 +174,7 @@ private:
                 const bool mapped = scaled() && seeds[i].front().kind != TokenKind::Const;
                 front_.take(seeds[i].size() + (mapped ? kScaleTokens : 0), {scores[i], i});
             }
+            if (ok[i] && fitting()) screen_.take({scores[i], i});
             if (ok[i] && (!best_ || best_->score > scores[i])) {
                 FitResult r;
                 r.tokens = seeds[i];
@@ -232,6 +243,7 @@ private:
             for (std::size_t i = 0; i < n; ++i) {
                 if (!ok[i]) continue;
                 ranking.take({scores[i], first + i});
+                if (fitting()) screen_.take({scores[i], first + i});
                 if (options_.front) front_.take(scorer_.ranked_complexity(all[first + i]), {scores[i], first + i});
             }
         }
@@ -318,6 +330,152 @@ private:
     bool goal_met() const { return best_ && best_->score <= config_.precision_goal; }
 
     bool scaled() const noexcept { return config_.constants != Constants::None; }
+    bool fitting() const noexcept { return config_.constants == Constants::Fit; }
+
+    struct FitParent {
+        Expr tokens;                 // free constants (if any) as Param tokens holding their values
+        std::vector<double> params;  // those values
+        double rmse = std::numeric_limits<double>::infinity();
+        double sample_sse = std::numeric_limits<double>::infinity();
+    };
+    struct FitKept {
+        Fitted fitted;
+        Reported rep;
+        double score = 0.0;
+    };
+
+    // Free constants inside formulas, after the levels: the parents are the front's candidates (ascending
+    // complexity) and then the best kFitParents of the whole search by ranked score (the screen), each
+    // once. Every parent's variants (constfit.hpp) are fitted on the pool, one per task, each result in its
+    // own slot, and folded here in variant order, so the outcome is the same on any number of threads. A
+    // fitted variant is kept when its reported rmse is below its parent's by more than kFitGain of it and
+    // kDropAbsolute * rms(y); the best kFitAgain kept get a second round with one more constant. A kept one
+    // joins the front and, with the score the search ranks by (its map's rmse times (tokens + map tokens)
+    // * penalty + 1), may become the best. A stop during the pass keeps the variants fitted by then.
+    void fit_pass() {
+        const CandidateStore& all = admission_.admitted();
+        std::vector<std::size_t> chosen;
+        auto choose = [&](std::size_t pos) {
+            if (std::find(chosen.begin(), chosen.end(), pos) == chosen.end()) chosen.push_back(pos);
+        };
+        for (const Scored& e : front_.entries()) choose(e.pos);
+        for (const Scored& e : std::move(screen_).ranked()) choose(e.pos);
+        const std::size_t rows = cache_.rows();
+        // The fit reads a target value for every row (a caller may hand a target of another length).
+        if (rows == 0 || y_.size() != rows || chosen.empty()) return;
+
+        // The screen's sample: every k-th row from the first, at most kScreenRows of them.
+        const std::size_t stride = (rows + kScreenRows - 1) / kScreenRows;
+        Columns xs(x_.size());
+        std::vector<double> ys;
+        for (std::size_t r = 0; r < rows; r += stride) {
+            for (std::size_t j = 0; j < x_.size(); ++j) xs[j].push_back(x_[j][r]);
+            ys.push_back(y_[r]);
+        }
+
+        // First exp(x), exp(1/x) and 1/x of each variable: the search drops the first two where they
+        // overflow on some row, and the map makes 1/x one candidate with many others, but their fitted forms
+        // exp(c*x) and 1/(x + c) are laws of their own (decay, Boltzmann factors, saturation), and cheap, so
+        // they come first should a deadline cut the pass. A parent that fails counts as infinitely far from
+        // the target. Then the chosen candidates.
+        std::vector<FitParent> parents;
+        for (std::size_t j = 0; j < n_; ++j) {
+            parents.emplace_back().tokens = {Token::var(j), Token::oper(OpKind::Exp)};
+            parents.emplace_back().tokens = {Token::var(j), Token::oper(OpKind::Recip), Token::oper(OpKind::Exp)};
+            parents.emplace_back().tokens = {Token::var(j), Token::oper(OpKind::Recip)};
+        }
+        for (const std::size_t pos : chosen) parents.emplace_back().tokens = beam_.tokens_of(all[pos]);
+        // The first round; then the best kFitAgain of what it kept, by score, each with one more constant.
+        std::vector<FitKept> kept = fit_round(std::move(parents), xs, ys, rows);
+        std::vector<std::size_t> order(kept.size());
+        for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+        std::stable_sort(order.begin(), order.end(),
+                         [&](std::size_t p, std::size_t q) { return kept[p].score < kept[q].score; });
+        std::vector<FitParent> again;
+        for (std::size_t i = 0; i < order.size() && again.size() < kFitAgain; ++i) {
+            const FitKept& k = kept[order[i]];
+            FitParent& p = again.emplace_back();
+            p.tokens = k.fitted.free;
+            p.params = k.fitted.params;
+            p.rmse = k.rep.rmse;
+        }
+        take_fitted(std::move(kept));
+        // Not when the first round met the goal.
+        if (!goal_met()) take_fitted(fit_round(std::move(again), xs, ys, rows));
+        stop_.check();
+    }
+
+    // Kept variants into the front and the best, in order.
+    void take_fitted(std::vector<FitKept>&& kept) {
+        for (FitKept& k : kept) {
+            if (options_.front) {
+                fitted_front_.push_back(k.rep);
+                fitted_front_.back().score = k.score;
+            }
+            if (!best_ || k.score < best_->score) {
+                FitResult r;
+                r.tokens = std::move(k.fitted.tokens);
+                r.complexity = r.tokens.size();
+                r.score = k.score;
+                best_ = std::move(r);
+            }
+        }
+    }
+
+    // One round of fitting: each parent's reported rmse (unless known) and its map's sse on the sample, then
+    // its variants with one more constant, fitted on the pool and kept by the rule above, in variant order.
+    // Stops early (keeping what is done) when the search is stopped.
+    std::vector<FitKept> fit_round(std::vector<FitParent> parents, const Columns& xs, std::span<const double> ys,
+                                   std::size_t rows) const {
+        const double penalty = config_.complexity_penalty;
+        // Gains below this are rounding, not fit: rms(y) * kDropAbsolute, as the leaving-out rule has it.
+        double top = 0.0, rms = 0.0;
+        for (const double t : y_) top = std::max(top, std::fabs(t));
+        if (top > 0.0) {
+            for (const double t : y_) rms = rms + (t / top) * (t / top);
+            rms = top * std::sqrt(rms / static_cast<double>(y_.size()));
+        }
+        const double floor = kDropAbsolute * rms;
+        kiv::pool::parallel_for(parents.size(), 1, [&](std::size_t begin, std::size_t end) {
+            for (std::size_t i = begin; i < end; ++i) {
+                if (stop_.halted()) return;
+                FitParent& p = parents[i];
+                if (p.params.empty()) {
+                    if (auto rep = report_scaled(p.tokens, x_, y_, penalty)) p.rmse = rep->rmse;
+                }
+                if (auto sse = map_sse(p.tokens, xs, ys)) p.sample_sse = *sse;
+            }
+        });
+        struct Job {
+            std::size_t parent;
+            Variant variant;
+        };
+        std::vector<Job> jobs;
+        for (std::size_t i = 0; i < parents.size() && !stop_.halted(); ++i) {
+            if (!(parents[i].sample_sse > 0.0)) continue;  // exact already
+            for (Variant& v : variants_of(parents[i].tokens, x_, rows, parents[i].params)) {
+                jobs.push_back({i, std::move(v)});
+            }
+        }
+        std::vector<std::optional<FitKept>> done(jobs.size());
+        kiv::pool::parallel_for(jobs.size(), 1, [&](std::size_t begin, std::size_t end) {
+            for (std::size_t i = begin; i < end; ++i) {
+                if (stop_.halted()) return;
+                const FitParent& parent = parents[jobs[i].parent];
+                std::optional<Fitted> g = fit_variant(jobs[i].variant, x_, y_, xs, ys, parent.sample_sse);
+                if (!g) continue;
+                std::optional<Reported> rep = report_scaled(g->tokens, x_, y_, penalty);
+                if (!rep || !(rep->rmse < parent.rmse * (1.0 - kFitGain) - floor)) continue;
+                const double score = penalised_score(rep->rmse, g->tokens.size() + kScaleTokens, penalty);
+                done[i] = FitKept{std::move(*g), std::move(*rep), score};
+            }
+        });
+        std::vector<FitKept> out;
+        for (std::optional<FitKept>& d : done) {
+            if (d) out.push_back(std::move(*d));
+        }
+        return out;
+    }
 
     // The formula returned for a scaled candidate: its affine map's constants in the tokens (report_scaled),
     // with the score the search ranked it by (so the best's score never rises from one report to the next,
@@ -360,6 +518,7 @@ private:
             rep->score = e.score;
             reps.push_back(std::move(*rep));
         }
+        reps.insert(reps.end(), fitted_front_.begin(), fitted_front_.end());
         std::stable_sort(reps.begin(), reps.end(), [](const Reported& p, const Reported& q) {
             if (p.tokens.size() != q.tokens.size()) return p.tokens.size() < q.tokens.size();
             return p.rmse < q.rmse;
@@ -390,6 +549,9 @@ private:
     const std::optional<TargetMoments> target_;  // with scaling: the target's running moments
     const LevelScorer scorer_;
     FrontFold front_;
+    // With fitting: the best kFitParents candidates of the whole search, and the fitted variants kept.
+    Ranking screen_{kFitParents, std::nullopt};
+    std::vector<Reported> fitted_front_;
 
     std::optional<FitResult> best_;
     std::uint64_t levels_done_ = 0;
@@ -404,10 +566,6 @@ std::optional<FitResult> beam_search(const Columns& x_data, std::span<const doub
 
 SearchOutcome run_beam_search(const Columns& x_data, std::span<const double> y_data, std::size_t n,
                               const SearchConfig& config, const SearchOptions& options) {
-    if (config.constants == Constants::Fit) {
-        throw std::invalid_argument("formula search: free constants inside formulas (constants=\"fit\") are not "
-                                    "available; use \"scale\"");
-    }
     // A scaled search takes probe points with no rational relation between the variables: with affine keys,
     // x1 = 2 x0 at every probe point would make x1 one candidate with x0.
     Search search(x_data, y_data, n, config, options,
