@@ -6,8 +6,8 @@
 one year later. Folds: KFold(5, shuffle=True, random_state=0), the same for every system. Systems:
 
 - kiv: KIVRegressor with its defaults; kiv-wide: max_complexity=12, beam_width=8000, time_limit=T;
-  kiv-scale / kiv-fit: constants="scale" / "fit", time_limit=T, measured only when the installed
-  KIVRegressor takes `constants=`;
+  kiv-scale / kiv-fit: constants="scale" / "fit" with kiv-wide's settings, measured only when the
+  installed KIVRegressor takes `constants=`;
 - linear: LinearRegression;
 - operon: pyoperon's SymbolicRegressor(max_length=15, optimizer_iterations=10, max_time=T) with the
   operators kiv also has (a benchmark peer; kiv never imports it).
