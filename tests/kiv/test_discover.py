@@ -408,8 +408,12 @@ def test_passes_widen_while_time_is_left_and_never_lose_the_defaults_result():
     front = f.front
     assert [m.complexity for m in front] == sorted({m.complexity for m in front})
     assert all(p.rmse > q.rmse for p, q in zip(front, front[1:]))
-    assert front[front.chosen].tokens == f.tokens and any(
-        m.complexity <= defaults.complexity and m.rmse <= defaults.rmse for m in front) or not first_pass_done
+    # The result is the best over fully fitted levels; a level cut short may have put a formula on the front
+    # that is as short and better (by rounding, another form of the same function), and then the result is
+    # not a member.
+    assert (front[front.chosen].tokens == f.tokens if front.chosen is not None else
+            any(m.complexity <= f.complexity and m.rmse <= f.rmse for m in front))
+    assert any(m.complexity <= defaults.complexity and m.rmse <= defaults.rmse for m in front) or not first_pass_done
 
 
 def test_other_threads_run_during_a_search():
