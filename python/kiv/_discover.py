@@ -147,11 +147,14 @@ def _pareto(entries: Sequence[_Entry]) -> list[_Entry]:
 
 
 def _criterion(e: _Entry, rows: int, floor: float) -> float:
-    """The information criterion that picks a formula from the front: rows * ln(max(rmse, floor)**2) plus
-    ln(rows) per token (floor: the precision goal, so that every formula that meets it counts as exact)."""
+    """The information criterion that picks a formula from the front: rows * ln(max(rmse, floor)**2) plus 2
+    per token (Akaike's, every token counted as a parameter; floor: the precision goal, so that every formula
+    that meets it counts as exact). Akaike's rather than the Bayesian ln(rows) per token: on the laws both
+    choose the same formulas at 1 % and 10 % noise, while on real data, where the law is no short formula,
+    the Bayesian weight stops at formulas that predict held-out rows worse."""
     r = max(e.rmse, floor)
     fit = 2.0 * rows * math.log(r) if r > 0.0 else -math.inf
-    return fit + len(e.tokens) * math.log(max(rows, 2))
+    return fit + 2.0 * len(e.tokens)
 
 
 class _Bar:
@@ -245,14 +248,14 @@ def discover(X: npt.ArrayLike, y: npt.ArrayLike, *, feature_names: Sequence[str]
         - None (default): those the search builds from 0 and 1, as ``kiv_core.find_formula`` (whose formula
           it returns, see ``precision_goal``). The returned formula has the lowest score.
         - ``"scale"``: each candidate f is fitted as ``a + b * f`` by least squares (linear scaling); the
-          formula shows a and b where they change the error measurably.
+          formula shows a and b where an information criterion says they matter.
         - ``"fit"``: free constants inside the formula as well, fitted to the rows for each promising
           candidate.
 
         In the two modes with fitted constants the formula is chosen from the front by an information
-        criterion: ``n * ln(max(rmse, g)**2) + k * ln(n)`` for n rows and k tokens, with g the precision
+        criterion: ``n * ln(max(rmse, g)**2) + 2 * k`` for n rows and k tokens (Akaike's), with g the precision
         goal (``precision_goal * rms(y)``, at least ``2**-52 * rms(y)``); the lowest wins, the simpler of
-        equals. A longer formula must lower the squared error by a factor ``n**(1/n)`` per token (1.2 % for
+        equals. A longer formula must lower the squared error by a factor ``exp(2/n)`` per token (0.4 % for
         500 rows) to be chosen: fitted noise rarely does, a real gain on exact data always; every formula
         that meets the goal counts as exact, so an exact law comes back as the shortest exact formula.
 
