@@ -22,9 +22,9 @@ def load(path):
         import kiv.formula
 
         return kiv.formula
-    spec = importlib.util.spec_from_file_location("kiv._formula_under_test", path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location("kiv._formula_under_test", path)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module
 
 

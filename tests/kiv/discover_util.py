@@ -10,7 +10,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "python"))
 
 import kiv_core  # noqa: E402
 
-from kiv import Formula  # noqa: E402
+from kiv import Formula, _native  # noqa: E402
 from kiv._ops import OPERATORS  # noqa: E402
 
 FLOOR = 1e-300
@@ -197,3 +197,11 @@ class LibmNumpy:
         import numpy as np
 
         return LIBM.get(name) or getattr(np, name)
+
+
+def rmse_as_the_search_sums(tokens, X, y):
+    """Squared differences summed in row order from -0.0, as the search's score does."""
+    total = -0.0
+    for v, t in zip(_native._evaluate(tokens, X).tolist(), y.tolist()):
+        total = total + (v - t) * (v - t)
+    return math.sqrt(total / len(y))

@@ -2,7 +2,6 @@
 search; the reported numbers are those of the tokens; the same result at every thread count; nothing left
 behind."""
 
-import math
 import textwrap
 
 import numpy as np
@@ -10,17 +9,11 @@ import pytest
 
 import kiv
 from kiv import _native
+from discover_util import rmse_as_the_search_sums
 from leaks import assert_no_leak
 from procs import run_python
 
 rng = np.random.default_rng(21)
-
-
-def rmse_as_the_search_sums(tokens, X, y):
-    total = -0.0
-    for v, t in zip(_native._evaluate(tokens, X).tolist(), y.tolist()):
-        total = total + (v - t) * (v - t)
-    return math.sqrt(total / len(y))
 
 
 @pytest.mark.parametrize("name, low, high, law", [

@@ -1,7 +1,6 @@
 """The native search with constants="scale": laws with constants found, the fitted map in the tokens at full
 precision, the front's entries, the same result at every thread count, nothing left behind."""
 
-import math
 import textwrap
 
 import numpy as np
@@ -9,19 +8,12 @@ import pytest
 
 import kiv
 from kiv import _native
+from discover_util import rmse_as_the_search_sums
 from leaks import assert_no_leak
 from procs import run_python
 
 rng = np.random.default_rng(11)
 X = rng.uniform(1.0, 5.0, (200, 2))
-
-
-def rmse_as_the_search_sums(tokens, X, y):
-    """Squared differences summed in row order from -0.0, as the search's score does."""
-    total = -0.0
-    for v, t in zip(_native._evaluate(tokens, X).tolist(), y.tolist()):
-        total = total + (v - t) * (v - t)
-    return math.sqrt(total / len(y))
 
 
 @pytest.mark.parametrize("law, constants", [
